@@ -1,0 +1,54 @@
+#include "app/run_sequence.h"
+
+#include "platform/platform_operations.h"
+
+namespace {
+
+constexpr const char16_t* kLogFolder = u"c:\\System.sav\\Logs";
+constexpr const char16_t* kLogInLogFolder = u"c:\\System.sav\\Logs\\Castorel.log";
+
+void CopyDirectoryOfPath(const char16_t* path, char16_t (&directory)[kMaxPath]) {
+    size_t end = 0;  // one past the last backslash
+    for (size_t i = 0; path[i]; ++i) {
+        if (path[i] == u'\\') end = i + 1;
+    }
+    for (size_t i = 0; i < end; ++i) directory[i] = path[i];
+    directory[end] = 0;
+}
+
+// Only a real folder counts: a file of that name would swallow every record of the run.
+// A fallback path that would not fit is no log file at all, never a file at a cut name.
+void ChooseLogPath(RunContext& context) {
+    if (FolderExists(kLogFolder)) {
+        ComposeText(context.logPath, kLogInLogFolder, {});
+    } else if (!ComposeText(context.logPath, u"%sCastorel.log", {context.exeDirectory})) {
+        context.logPath[0] = 0;
+    }
+}
+
+}  // namespace
+
+void ResolveRunLocations(RunContext& context) {
+    const size_t length = GetModulePath(context.exePath, kMaxPath);
+    if (length == 0) {
+        PrintToConsole(u"Get exe path failed [%d]\r\n", {static_cast<int32_t>(length)});
+        throw kExePathUnreadable;
+    }
+    PrintToConsole(u"ExePath=[%s]\r\n", {context.exePath});
+    CopyDirectoryOfPath(context.exePath, context.exeDirectory);
+    PrintToConsole(u"ExeDir=[%s]\r\n", {context.exeDirectory});
+    ChooseLogPath(context);
+    PrintToConsole(u"logPath=[%s]\r\n", {context.logPath});
+}
+
+int RunCastorel() {
+    RunContext context{};
+    context.outcome = RunOutcome::Pass;
+    ResolveRunLocations(context);
+    context.stamp = TakeRunStamp();
+    AppendBanner(context.logPath, context.stamp);
+    AppendBanner(context.logPath, context.stamp);
+    const bool passed = context.outcome == RunOutcome::Pass;
+    AppendLogRecord(context.logPath, passed ? u"Result=PASS\r\n" : u"Result=FAIL\r\n");
+    return passed ? 0 : 1;
+}

@@ -1,0 +1,63 @@
+#include "log/run_log.h"
+
+#include "platform/platform_operations.h"
+
+namespace {
+
+void PutTwoDigits(char16_t* at, int value) {
+    // A clock never reads past 99 in any field; the modulo keeps a bad reading in two digits.
+    const int twoDigits = (value % 100 + 100) % 100;
+    at[0] = static_cast<char16_t>(u'0' + twoDigits / 10);
+    at[1] = static_cast<char16_t>(u'0' + twoDigits % 10);
+}
+
+void PutTriple(char16_t (&text)[9], int first, int second, int third, char16_t separator) {
+    PutTwoDigits(text, first);
+    text[2] = separator;
+    PutTwoDigits(text + 3, second);
+    text[5] = separator;
+    PutTwoDigits(text + 6, third);
+    text[8] = 0;
+}
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// Ends a record that was cut at capacity - 1 units with CR LF, never leaving half of a
+// surrogate pair before it.
+void EndCutRecordWithLineEnd(char16_t* record, size_t capacity) {
+    size_t end = capacity - 3;
+    if (IsHighSurrogate(record[end - 1])) --end;
+    record[end] = u'\r';
+    record[end + 1] = u'\n';
+    record[end + 2] = 0;
+}
+
+}  // namespace
+
+RunStamp TakeRunStamp() {
+    RunStamp stamp;
+    const LocalClock dateReading = ReadLocalClock();
+    PutTriple(stamp.date, dateReading.month, dateReading.day, dateReading.year, u'/');
+    const LocalClock timeReading = ReadLocalClock();
+    PutTriple(stamp.time, timeReading.hour, timeReading.minute, timeReading.second, u':');
+    return stamp;
+}
+
+void AppendLogRecord(const char16_t* logPath, const char16_t* text) {
+    if (logPath[0] != 0) AppendToFile(logPath, text, TextLength(text));
+    EchoToConsole(text);
+}
+
+void AppendComposedRecord(const char16_t* logPath, const char16_t* format,
+                          std::initializer_list<FormatArg> args) {
+    char16_t record[kMaxPath];
+    if (!ComposeText(record, format, args)) EndCutRecordWithLineEnd(record, kMaxPath);
+    AppendLogRecord(logPath, record);
+}
+
+void AppendBanner(const char16_t* logPath, const RunStamp& stamp) {
+    AppendComposedRecord(logPath,
+                         u"\n\n================================ %s %s "
+                         u"========================================\r\n",
+                         {stamp.date, stamp.time});
+}

@@ -1,0 +1,71 @@
+// The operations through which the logic reaches the system. The Windows build links
+// platform_operations_win32.cpp; the host tests link an in-memory PC with the same functions.
+// Everything in this header is portable: text is UTF-16 held as char16_t code units.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/text_format.h"
+
+/// Reads the running executable's path. Returns its length in code units, 0 on failure.
+/// A path that does not fit is cut to capacity - 1 units (terminated) and capacity is returned.
+size_t GetModulePath(char16_t* buffer, size_t capacity);
+
+/// Removes the last component and the `\` before it, in place; a drive root such as C:\ keeps
+/// its `\`.
+void RemoveLastComponent(char16_t* path);
+
+/// Whether a file or folder of exactly this name exists, whatever its attributes. No wildcards.
+bool PathExists(const char16_t* path);
+
+/// Whether a folder (not a file) of exactly this name exists.
+bool FolderExists(const char16_t* path);
+
+constexpr unsigned kDriveFixed = 3;
+
+/// The system's kind of drive for a root of the form `X:\`; kDriveFixed for a fixed disk.
+unsigned QueryDriveType(const char16_t* root);
+
+/// Appends the code units as UTF-16LE bytes to the file, creating it if missing. The file is
+/// open only during the call and shared for reading only; a failure is silent.
+void AppendToFile(const char16_t* path, const char16_t* units, size_t count);
+
+/// Copies a file, replacing an existing destination. Returns whether it was copied.
+bool CopyFileOverwrite(const char16_t* source, const char16_t* destination);
+
+/// Copies with the shell, without a progress window and answering yes to every question.
+/// Each list holds one path ended by NUL, the list ended by a second NUL. Returns 0 on success,
+/// otherwise the shell's error number (ShellCopyResult says which).
+int ShellCopy(const char16_t* sourceList, const char16_t* destinationList);
+
+/// The local time, as the system clock reads it now.
+struct LocalClock {
+    int year;  // in full, four digits
+    int month;
+    int day;
+    int hour;
+    int minute;
+    int second;
+};
+LocalClock ReadLocalClock();
+
+/// Writes bytes to standard output as it is, in text mode: each LF goes out as CR LF, and to
+/// a file or pipe the bytes are buffered until the normal end of the process.
+void WriteToStandardOutput(const char* bytes, size_t count);
+
+// Portable operations built on the ones above (console_text.cpp, shell_copy_result.cpp).
+
+/// Formats to standard output as single bytes: a code unit up to U+00FF becomes that byte; a
+/// unit above it, from a substituted text, becomes `?`.
+void PrintToConsole(const char16_t* format, std::initializer_list<FormatArg> args);
+
+/// Echoes a finished text to standard output, never read as a format. The echo stops at the
+/// first code unit above U+00FF.
+void EchoToConsole(const char16_t* text);
+
+constexpr int kErrorCancelled = 1223;
+
+/// The result ShellCopy reports for the shell's answer: a copy the shell aborted silently
+/// (returned 0 with operations aborted) counts as cancelled, never as success.
+int ShellCopyResult(int shellReturn, bool anyOperationsAborted);

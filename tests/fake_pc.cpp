@@ -1,0 +1,179 @@
+#include "fake_pc.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+FakePc thePc;
+
+// The real calls read a path up to its terminator within a MAX_PATH buffer: a path that
+// reaches kMaxPath units has been built past its buffer.
+std::u16string CheckedPath(const char16_t* path, const char* operation) {
+    size_t length = 0;
+    while (length < kMaxPath && path[length]) ++length;
+    if (length == kMaxPath) ADD_FAILURE() << operation << ": path not terminated within MAX_PATH";
+    return std::u16string(path, length);
+}
+
+std::u16string ParentOf(const std::u16string& canonical) {
+    const size_t slash = canonical.rfind(u'\\');
+    return slash == std::u16string::npos ? std::u16string() : canonical.substr(0, slash);
+}
+
+bool IsDriveRoot(const std::u16string& canonical) {
+    return canonical.size() == 3 && canonical[1] == u':' && canonical[2] == u'\\';
+}
+
+bool ParentFolderExists(const std::u16string& canonical) {
+    const std::u16string parent = ParentOf(canonical);
+    if (parent.size() == 2 && parent[1] == u':') return thePc.driveTypes.count(parent[0]) > 0;
+    const auto found = thePc.entries.find(parent);
+    return found != thePc.entries.end() && found->second.folder;
+}
+
+const FakeEntry* Lookup(const std::u16string& path) {
+    const auto found = thePc.entries.find(Canonical(path));
+    return found == thePc.entries.end() ? nullptr : &found->second;
+}
+
+// One path ended by NUL, the list by a second NUL, all within a MAX_PATH buffer.
+std::u16string CheckedSinglePathList(const char16_t* list) {
+    const std::u16string path = CheckedPath(list, "ShellCopy");
+    if (path.empty()) ADD_FAILURE() << "ShellCopy: empty list";
+    if (path.size() + 1 >= kMaxPath) ADD_FAILURE() << "ShellCopy: no room for the closing NUL";
+    else if (list[path.size() + 1] != 0) ADD_FAILURE() << "ShellCopy: list not closed by NUL";
+    return path;
+}
+
+}  // namespace
+
+FakePc& Pc() { return thePc; }
+
+void ResetPc() { thePc = FakePc(); }
+
+std::u16string Canonical(const std::u16string& path) {
+    std::u16string canonical;
+    for (char16_t unit : path) {
+        if (unit == u'\\' && !canonical.empty() && canonical.back() == u'\\') continue;
+        canonical += (unit >= u'a' && unit <= u'z') ? static_cast<char16_t>(unit - 32) : unit;
+    }
+    return canonical;
+}
+
+std::string Narrow(const std::u16string& text) {
+    std::string narrow;
+    for (char16_t unit : text) {
+        if (unit < 0x80) {
+            narrow += static_cast<char>(unit);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(unit));
+            narrow += escaped;
+        }
+    }
+    return narrow;
+}
+
+void FakePc::AddFolder(const std::u16string& path) {
+    std::u16string canonical = Canonical(path);
+    while (!canonical.empty() && canonical.back() == u'\\') canonical.pop_back();
+    if (canonical.size() == 2 && canonical[1] == u':') return;
+    AddFolder(ParentOf(canonical));
+    entries[canonical] = FakeEntry{true, u""};
+}
+
+void FakePc::AddFile(const std::u16string& path, const std::u16string& content) {
+    const std::u16string canonical = Canonical(path);
+    AddFolder(ParentOf(canonical));
+    entries[canonical] = FakeEntry{false, content};
+}
+
+bool FakePc::Has(const std::u16string& path) const {
+    return entries.count(Canonical(path)) > 0;
+}
+
+std::u16string FakePc::FileText(const std::u16string& path) const {
+    const auto found = entries.find(Canonical(path));
+    return found == entries.end() ? u"" : found->second.content;
+}
+
+// --- the platform operations ---
+
+size_t GetModulePath(char16_t* buffer, size_t capacity) {
+    if (thePc.modulePathUnreadable) return 0;
+    const size_t length = std::min(thePc.modulePath.size(), capacity - 1);
+    thePc.modulePath.copy(buffer, length);
+    buffer[length] = 0;
+    return thePc.modulePath.size() < capacity ? length : capacity;
+}
+
+void RemoveLastComponent(char16_t* path) {
+    const std::u16string text = CheckedPath(path, "RemoveLastComponent");
+    const size_t slash = text.rfind(u'\\');
+    if (slash == std::u16string::npos) {
+        path[0] = 0;
+    } else {
+        const bool rootSlash = slash == 2 && text[1] == u':';
+        path[rootSlash ? slash + 1 : slash] = 0;
+    }
+}
+
+bool PathExists(const char16_t* path) {
+    const std::u16string text = CheckedPath(path, "PathExists");
+    if (text.find_first_of(u"*?") != std::u16string::npos) ADD_FAILURE() << "wildcard probed";
+    thePc.probes.push_back(text);
+    return Lookup(text) != nullptr;
+}
+
+bool FolderExists(const char16_t* path) {
+    const std::u16string text = CheckedPath(path, "FolderExists");
+    thePc.probes.push_back(text);
+    const FakeEntry* entry = Lookup(text);
+    return entry && entry->folder;
+}
+
+unsigned QueryDriveType(const char16_t* root) {
+    const std::u16string text = CheckedPath(root, "QueryDriveType");
+    if (!IsDriveRoot(text)) ADD_FAILURE() << "not a drive root: " << Narrow(text);
+    const auto found = thePc.driveTypes.find(text[0]);
+    return found == thePc.driveTypes.end() ? 1 : found->second;  // 1: no root directory
+}
+
+void AppendToFile(const char16_t* path, const char16_t* units, size_t count) {
+    const std::u16string canonical = Canonical(CheckedPath(path, "AppendToFile"));
+    if (thePc.lockedFiles.count(canonical) || !ParentFolderExists(canonical)) return;
+    FakeEntry& entry = thePc.entries[canonical];
+    if (entry.folder) return;
+    entry.content.append(units, count);
+}
+
+bool CopyFileOverwrite(const char16_t* source, const char16_t* destination) {
+    const FakeEntry* from = Lookup(CheckedPath(source, "CopyFileOverwrite"));
+    const std::u16string to = Canonical(CheckedPath(destination, "CopyFileOverwrite"));
+    if (!from || from->folder || thePc.lockedFiles.count(to) || !ParentFolderExists(to)) {
+        return false;
+    }
+    thePc.entries[to] = *from;
+    return true;
+}
+
+int ShellCopy(const char16_t* sourceList, const char16_t* destinationList) {
+    const std::u16string source = CheckedSinglePathList(sourceList);
+    const std::u16string destination = CheckedSinglePathList(destinationList);
+    thePc.shellCopies.emplace_back(source, destination);
+    return ShellCopyResult(thePc.shellReturn, thePc.shellAborted);
+}
+
+LocalClock ReadLocalClock() {
+    const size_t last = thePc.clockReadings.size() - 1;
+    return thePc.clockReadings[std::min(thePc.clockReads++, last)];
+}
+
+void WriteToStandardOutput(const char* bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (bytes[i] == '\n') thePc.console += '\r';
+        thePc.console += bytes[i];
+    }
+}

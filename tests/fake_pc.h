@@ -1,0 +1,48 @@
+// An in-memory PC behind the platform operations: drives, files and folders, a clock, the
+// console and the executable's path. It checks the preconditions the real system would punish
+// (unterminated or oversized paths, malformed copy lists) and fails the test when one breaks.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform_operations.h"
+
+struct FakeEntry {
+    bool folder;
+    std::u16string content;  // a file's code units
+};
+
+struct FakePc {
+    std::u16string modulePath = u"C:\\pkg\\Castorel.exe";
+    bool modulePathUnreadable = false;
+    std::map<std::u16string, FakeEntry> entries;  // by canonical path (see Canonical)
+    std::map<char16_t, unsigned> driveTypes;      // a letter without an entry has no drive
+    std::vector<LocalClock> clockReadings{{2018, 3, 7, 9, 5, 2}};
+    size_t clockReads = 0;
+    std::string console;  // the bytes standard output receives, LF already turned into CR LF
+    std::set<std::u16string> lockedFiles;  // held by another process: no write, no copy over
+    int shellReturn = 0;
+    bool shellAborted = false;
+    std::vector<std::pair<std::u16string, std::u16string>> shellCopies;  // source, destination
+    std::vector<std::u16string> probes;  // every PathExists and FolderExists, in order
+
+    void AddFolder(const std::u16string& path);  // with every folder above it
+    void AddFile(const std::u16string& path, const std::u16string& content = u"");
+    bool Has(const std::u16string& path) const;
+    std::u16string FileText(const std::u16string& path) const;
+};
+
+/// The machine the platform operations act on; each test starts from a fresh one.
+FakePc& Pc();
+void ResetPc();
+
+/// A path as the fake stores it: ASCII letters in upper case, runs of `\` as one.
+std::u16string Canonical(const std::u16string& path);
+
+/// Readable text of UTF-16 for failure messages and expectations (units above 0x7F as \u).
+std::string Narrow(const std::u16string& text);

@@ -1,0 +1,147 @@
+// Whole runs through the entry, compared byte for byte on the log file and the console.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/run_sequence.h"
+#include "fake_pc.h"
+#include "run_texts.h"
+
+namespace {
+
+class RunSequenceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetPc();
+        Pc().driveTypes[u'C'] = kDriveFixed;
+        Pc().AddFolder(u"c:\\System.sav\\Logs");
+        Pc().AddFile(u"C:\\pkg\\Castorel.exe");
+    }
+};
+
+TEST_F(RunSequenceTest, RunWithoutRecoveryPartitionPasses) {
+    EXPECT_EQ(RunCastorel(), 0);
+    const std::u16string records = Banner() + Banner() + u"Result=PASS\r\n";
+    EXPECT_EQ(Narrow(Pc().FileText(kSystemLog)), Narrow(records));
+    EXPECT_EQ(Pc().console, std::string("ExePath=[C:\\pkg\\Castorel.exe]\r\r\n"
+                                        "ExeDir=[C:\\pkg\\]\r\r\n"
+                                        "logPath=[c:\\System.sav\\Logs\\Castorel.log]\r\r\n") +
+                                ConsoleEcho(records));
+    EXPECT_EQ(Pc().clockReads, 2u) << "the clock is read once for the date and once for the time";
+}
+
+TEST_F(RunSequenceTest, SecondRunAppendsAfterTheFirst) {
+    RunCastorel();
+    const std::u16string first = Pc().FileText(kSystemLog);
+    Pc().clockReadings = {{2019, 11, 30, 17, 45, 9}};
+    Pc().clockReads = 0;
+    RunCastorel();
+    const std::u16string both = Pc().FileText(kSystemLog);
+    ASSERT_EQ(both.substr(0, first.size()), first);
+    EXPECT_EQ(Narrow(both.substr(first.size())),
+              Narrow(Banner(u"11/30/19", u"17:45:09") + Banner(u"11/30/19", u"17:45:09") +
+                     u"Result=PASS\r\n"));
+}
+
+TEST_F(RunSequenceTest, LogGoesBesideTheToolUnlessTheLogFolderIsAFolder) {
+    struct Case {
+        const char* name;
+        const char16_t* exe;
+        bool logFolderIsFile;
+        const char16_t* expectedLog;
+    };
+    const Case cases[] = {
+        {"folder absent", u"C:\\pkg\\Castorel.exe", false, u"C:\\pkg\\Castorel.log"},
+        {"drive root", u"C:\\Castorel.exe", false, u"C:\\Castorel.log"},
+        {"log folder is a file", u"C:\\pkg\\Castorel.exe", true, u"C:\\pkg\\Castorel.log"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetPc();
+        Pc().driveTypes[u'C'] = kDriveFixed;
+        Pc().modulePath = c.exe;
+        Pc().AddFile(c.exe);
+        if (c.logFolderIsFile) Pc().AddFile(u"c:\\System.sav\\Logs", u"not a folder");
+        EXPECT_EQ(RunCastorel(), 0);
+        EXPECT_EQ(Narrow(Pc().FileText(c.expectedLog)),
+                  Narrow(Banner() + Banner() + u"Result=PASS\r\n"));
+        EXPECT_NE(Pc().console.find("logPath=[" + Narrow(c.expectedLog) + "]\r\r\n"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(RunSequenceTest, ExeDirectoryIsThePathThroughItsLastBackslash) {
+    const std::pair<const char16_t*, const char*> cases[] = {
+        {u"C:\\Castorel.exe", "C:\\"},
+        {u"C:\\a\\b c\\%s%d\\Castorel.exe", "C:\\a\\b c\\%s%d\\"},
+        {u"Castorel.exe", ""},
+        {u"\\\\server\\share\\Castorel.exe", "\\\\server\\share\\"},
+    };
+    for (const auto& [exe, directory] : cases) {
+        ResetPc();
+        Pc().modulePath = exe;
+        RunContext context{};
+        ResolveRunLocations(context);
+        EXPECT_EQ(Narrow(context.exeDirectory), directory);
+    }
+}
+
+TEST_F(RunSequenceTest, FallbackLogPathThatWouldNotFitWritesNoLogFile) {
+    // The folder fits in a path but the folder plus "Castorel.log" does not.
+    const std::u16string folder = u"C:\\" + std::u16string(kMaxPath - 10, u'd') + u"\\";
+    ResetPc();
+    Pc().driveTypes[u'C'] = kDriveFixed;
+    Pc().modulePath = folder + u"C.exe";
+    Pc().AddFile(folder + u"C.exe");
+    EXPECT_EQ(RunCastorel(), 0);
+    for (const auto& [path, entry] : Pc().entries) {
+        EXPECT_TRUE(entry.folder || path == Canonical(folder + u"C.exe")) << Narrow(path);
+    }
+    EXPECT_NE(Pc().console.find("logPath=[]\r\r\n"), std::string::npos);
+    EXPECT_NE(Pc().console.find("Result=PASS\r\r\n"), std::string::npos);
+}
+
+TEST_F(RunSequenceTest, OverlongExePathRunsOnAsTheSystemCutIt) {
+    // The system cuts the path to 259 units and reports 260; the run goes on with the cut path.
+    const std::u16string folder = u"C:\\" + std::u16string(200, u'd') + u"\\";
+    Pc().modulePath = folder + std::u16string(100, u'n') + u".exe";
+    EXPECT_EQ(RunCastorel(), 0);
+    EXPECT_NE(Pc().console.find("ExeDir=[" + Narrow(folder) + "]\r\r\n"), std::string::npos);
+    EXPECT_EQ(Narrow(Pc().FileText(kSystemLog)),
+              Narrow(Banner() + Banner() + u"Result=PASS\r\n"));
+}
+
+TEST_F(RunSequenceTest, NonLatin1ExePathPrintsQuestionMarks) {
+    Pc().modulePath = u"C:\\\u00E9t\u00E9\\\u4E2D\\Castorel.exe";
+    RunCastorel();
+    const std::string expected =
+        "ExePath=[C:\\\xE9t\xE9\\?\\Castorel.exe]\r\r\nExeDir=[C:\\\xE9t\xE9\\?\\]\r\r\n";
+    EXPECT_EQ(Pc().console.substr(0, expected.size()), expected);
+}
+
+using RunSequenceDeathTest = RunSequenceTest;
+
+TEST_F(RunSequenceDeathTest, UnreadableExePathEndsAbnormallyWithoutLogging) {
+    Pc().modulePathUnreadable = true;
+    EXPECT_THROW(
+        {
+            try {
+                RunCastorel();
+            } catch (int32_t code) {
+                EXPECT_EQ(code, static_cast<int32_t>(0x80004005));
+                throw;
+            }
+        },
+        int32_t);
+    EXPECT_EQ(Pc().console, "Get exe path failed [0]\r\r\n");
+    EXPECT_EQ(Pc().FileText(kSystemLog), u"");
+    EXPECT_EQ(Pc().clockReads, 0u);
+#if GTEST_HAS_DEATH_TEST && !defined(_WIN32)
+    // Nothing catches it: the process aborts with a status that is neither PASS nor FAIL.
+    // The noexcept frame stands in for the entry: the exception leaves it uncaught.
+    EXPECT_EXIT([]() noexcept { RunCastorel(); }(), [](int status) { return !WIFEXITED(status); },
+                "");
+#endif
+}
+
+}  // namespace
