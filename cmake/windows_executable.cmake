@@ -13,7 +13,7 @@ set(CASTOREL_ICON ${CMAKE_CURRENT_BINARY_DIR}/res/castorel.ico)
 add_custom_command(
   OUTPUT ${CASTOREL_ICON}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/res
-  COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/res/draw_icon.py ${CASTOREL_ICON}
+  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/res/draw_icon.py ${CASTOREL_ICON}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/res/draw_icon.py
   COMMENT "Drawing the icon"
 )

@@ -1,1 +1,30 @@
+# Tests of the Windows build, run under Wine in one sandbox PC kept in the build folder. They
+# share that PC, so they take turns (RESOURCE_LOCK) and the Wine server is stopped at the end.
+set(SANDBOX_ROOT ${CMAKE_BINARY_DIR}/sandbox)
 
+add_executable(hold_file ${PROJECT_SOURCE_DIR}/tests/e2e/hold_file.cpp)
+target_link_libraries(hold_file PRIVATE castorel_warnings)
+target_link_options(hold_file PRIVATE -static -municode)
+
+set_target_properties(castorel_tests PROPERTIES
+  CROSSCOMPILING_EMULATOR "/usr/bin/python3;${PROJECT_SOURCE_DIR}/scripts/sandbox_pc.py;--root;${SANDBOX_ROOT};exec")
+target_link_options(castorel_tests PRIVATE -static)
+
+add_test(NAME unit_tests_under_wine COMMAND castorel_tests)
+
+file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/test_*.py)
+foreach(script ${E2E_TESTS})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME e2e_${name} COMMAND /usr/bin/python3 -m unittest -v ${name}
+           WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT
+    "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;SANDBOX_ROOT=${SANDBOX_ROOT}")
+endforeach()
+
+add_test(NAME wine_server_stop COMMAND /usr/bin/python3 -c
+  "import sys; sys.path.insert(0, '${PROJECT_SOURCE_DIR}/scripts'); import sandbox_pc; sandbox_pc.SandboxPc('${SANDBOX_ROOT}').stop()")
+
+get_property(wine_tests DIRECTORY PROPERTY TESTS)
+list(REMOVE_ITEM wine_tests wine_server_stop)
+set_tests_properties(${wine_tests} PROPERTIES RESOURCE_LOCK sandbox_pc FIXTURES_REQUIRED wine_server)
+set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine_server)

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Castorel needs on Debian 12. Skips apt-get
+# entirely when everything is already there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ libgtest-dev googletest   # host build and unit tests
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64   # the Windows cross build
+  wine64                                        # the sandbox PC
+  python3 python3-pefile                        # icon drawing, sandbox scripting, exe checks
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The README's test command: installs what it needs, builds both builds and runs every test:
+# the logic's unit tests on Linux under the sanitizers, then the Windows build's tests under
+# Wine (the same unit tests, the real Castorel.exe end to end, and its resources).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+cmake --preset host >/dev/null
+cmake --build --preset host
+ctest --preset host -j2
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+ctest --preset windows

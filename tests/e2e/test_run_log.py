@@ -1,0 +1,78 @@
+"""The run frame on the real system: where the log goes, what it holds byte for byte, what the
+console shows, and what happens when the log can't be written."""
+import unittest
+
+from castorel_case import SYSTEM_LOG, CastorelCase, console_bytes_of
+
+
+def frame_records(banner):
+    return banner + banner + "Result=PASS\r\n"
+
+
+class RunLogTest(CastorelCase):
+    def test_log_folder_present_takes_the_log(self):
+        self.pc.put_folder("C:\\System.sav\\Logs")
+        tool = self.pc.install_tool(self.exe)
+        result = self.run_tool(tool)
+        self.assert_run(result, tool, SYSTEM_LOG, frame_records)
+        raw = self.pc.read(SYSTEM_LOG)
+        self.assertEqual(raw[:6], "\n\n=".encode("utf-16-le"), "no byte-order mark")
+        self.assertIsNone(self.pc.read("C:\\pkg\\Castorel.log"))
+
+    def test_log_goes_beside_the_tool_without_a_log_folder(self):
+        for folder, log in (("C:\\pkg", "C:\\pkg\\Castorel.log"), ("C:\\", "C:\\Castorel.log")):
+            with self.subTest(folder=folder):
+                self.pc.reset()
+                tool = self.pc.install_tool(self.exe, folder=folder)
+                self.assert_run(self.run_tool(tool), tool, log, frame_records)
+
+    def test_log_folder_that_is_a_file_does_not_count(self):
+        self.pc.put_file("C:\\System.sav\\Logs", b"a file, not a folder")
+        tool = self.pc.install_tool(self.exe)
+        self.assert_run(self.run_tool(tool), tool, "C:\\pkg\\Castorel.log", frame_records)
+        self.assertEqual(self.pc.read("C:\\System.sav\\Logs"), b"a file, not a folder")
+
+    def test_second_run_appends_and_leaves_the_first_untouched(self):
+        self.pc.put_folder("C:\\System.sav\\Logs")
+        tool = self.pc.install_tool(self.exe)
+        self.run_tool(tool)
+        first = self.pc.read(SYSTEM_LOG)
+        result = self.run_tool(tool)
+        both = self.pc.read(SYSTEM_LOG)
+        self.assertEqual(both[: len(first)], first)
+        second = both[len(first):].decode("utf-16-le")
+        self.assertEqual(second, frame_records(self.banner_of(second)))
+        self.assertEqual(result.status, 0)
+
+    def test_format_directives_in_folder_names_are_plain_text(self):
+        tool = self.pc.install_tool(self.exe, folder="C:\\pkg %s%d%c%%")
+        log = "C:\\pkg %s%d%c%%\\Castorel.log"
+        self.assert_run(self.run_tool(tool), tool, log, frame_records)
+
+    def test_non_ascii_folder_names(self):
+        tool = self.pc.install_tool(self.exe, folder="C:\\caf\u00e9")
+        self.assert_run(self.run_tool(tool), tool, "C:\\caf\u00e9\\Castorel.log", frame_records)
+
+        self.pc.reset()
+        tool = self.pc.install_tool(self.exe, folder="C:\\\u4e2d\u6587")
+        result = self.run_tool(tool)
+        log = self.log_text("C:\\\u4e2d\u6587\\Castorel.log")
+        self.assertEqual(log, frame_records(self.banner_of(log)))
+        # The console shows each unit above U+00FF of a location as "?"; records are Latin-1.
+        self.assertEqual(result.console, console_bytes_of(
+            self.location_lines("C:\\??\\Castorel.exe", "C:\\??\\Castorel.log") + log))
+
+    def test_log_held_without_write_sharing_loses_records_but_not_the_verdict(self):
+        self.pc.put_file(SYSTEM_LOG, "kept\r\n".encode("utf-16-le"))
+        tool = self.pc.install_tool(self.exe)
+        for mode in ("deny-write", "write"):
+            with self.subTest(mode=mode), self.pc.holding(self.hold_file_exe, SYSTEM_LOG, mode):
+                result = self.run_tool(tool)
+            self.assertEqual(self.pc.read(SYSTEM_LOG), "kept\r\n".encode("utf-16-le"))
+            self.assertEqual(result.status, 0)
+            self.assertTrue(result.console.endswith(b"Result=PASS\r\r\n"), result.console)
+            self.assertEqual(result.console.count(b"=" * 40), 2, "both banners echoed")
+
+
+if __name__ == "__main__":
+    unittest.main()
