@@ -19,15 +19,47 @@ protected:
     }
 };
 
-TEST_F(RunSequenceTest, RunWithoutRecoveryPartitionPasses) {
+// The records of a run on a PC whose only fixed drive is C, without the recovery flag, with no
+// companion beside the tool in `folder` (given without its trailing backslash).
+std::u16string UneventfulRun(const std::u16string& folder, const std::u16string& date = u"03/07/18",
+                             const std::u16string& time = u"09:05:02") {
+    return Banner(date, time) + u"Fixed list [C:\\;]\r\n" +
+           u"First found fixed drive letter [C:\\]\r\n" + u"Cannot finf RP, skip FU copy\r\n" +
+           Banner(date, time) + u"Source file not exists: " + folder + u"\\QXCUST2.exe\r\n" +
+           u"Result=PASS\r\n";
+}
+
+TEST_F(RunSequenceTest, TypicalRunServicesTheFlaggedDriveAndInstallsTheCompanion) {
+    Pc().driveTypes[u'D'] = kDriveFixed;
+    Pc().AddFile(u"D:\\Recovery\\_VLTRP2.FLG");
+    Pc().AddFile(u"C:\\pkg\\QXCUST2.exe", u"companion");
+    Pc().AddFolder(u"C:\\Windows");
     EXPECT_EQ(RunCastorel(), 0);
-    const std::u16string records = Banner() + Banner() + u"Result=PASS\r\n";
+    const std::u16string records =
+        Banner() + u"Fixed list [C:\\;D:\\;]\r\n" + u"First found fixed drive letter [C:\\]\r\n" +
+        u"First found fixed drive letter [D:\\]\r\n" + u"Find RP flag in [D:\\]\r\n" +
+        u"Copy [C:\\pkg\\FU\\*] to [D:\\preload\\RM_Reserve]\r\n" + u"Copy successfully\r\n" +
+        Banner() + u"C:\\pkg\\QXCUST2.exe copy to c:\\Windows\\QXCUST2.exe\r\n" +
+        u"Copy file successful with return code: 1\r\n" + u"Result=PASS\r\n";
     EXPECT_EQ(Narrow(Pc().FileText(kSystemLog)), Narrow(records));
     EXPECT_EQ(Pc().console, std::string("ExePath=[C:\\pkg\\Castorel.exe]\r\r\n"
                                         "ExeDir=[C:\\pkg\\]\r\r\n"
                                         "logPath=[c:\\System.sav\\Logs\\Castorel.log]\r\r\n") +
                                 ConsoleEcho(records));
     EXPECT_EQ(Pc().clockReads, 2u) << "the clock is read once for the date and once for the time";
+    EXPECT_EQ(Pc().FileText(u"c:\\Windows\\QXCUST2.exe"), u"companion");
+}
+
+TEST_F(RunSequenceTest, FailedCopyStillClosesTheRunAndExitsWithOne) {
+    Pc().AddFile(u"C:\\Recovery\\_VLTRP2.FLG");
+    Pc().shellReturn = 0x7C;
+    EXPECT_EQ(RunCastorel(), 1);
+    const std::u16string log = Pc().FileText(kSystemLog);
+    const std::u16string tail = u"Copy failed with error code [124]\r\n" + Banner() +
+                                u"Source file not exists: C:\\pkg\\QXCUST2.exe\r\n" +
+                                u"Result=FAIL\r\n";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(Narrow(log.substr(log.size() - tail.size())), Narrow(tail));
 }
 
 TEST_F(RunSequenceTest, SecondRunAppendsAfterTheFirst) {
@@ -39,8 +71,7 @@ TEST_F(RunSequenceTest, SecondRunAppendsAfterTheFirst) {
     const std::u16string both = Pc().FileText(kSystemLog);
     ASSERT_EQ(both.substr(0, first.size()), first);
     EXPECT_EQ(Narrow(both.substr(first.size())),
-              Narrow(Banner(u"11/30/19", u"17:45:09") + Banner(u"11/30/19", u"17:45:09") +
-                     u"Result=PASS\r\n"));
+              Narrow(UneventfulRun(u"C:\\pkg", u"11/30/19", u"17:45:09")));
 }
 
 TEST_F(RunSequenceTest, LogGoesBesideTheToolUnlessTheLogFolderIsAFolder) {
@@ -49,11 +80,13 @@ TEST_F(RunSequenceTest, LogGoesBesideTheToolUnlessTheLogFolderIsAFolder) {
         const char16_t* exe;
         bool logFolderIsFile;
         const char16_t* expectedLog;
+        const char16_t* companionFolder;
     };
     const Case cases[] = {
-        {"folder absent", u"C:\\pkg\\Castorel.exe", false, u"C:\\pkg\\Castorel.log"},
-        {"drive root", u"C:\\Castorel.exe", false, u"C:\\Castorel.log"},
-        {"log folder is a file", u"C:\\pkg\\Castorel.exe", true, u"C:\\pkg\\Castorel.log"},
+        {"folder absent", u"C:\\pkg\\Castorel.exe", false, u"C:\\pkg\\Castorel.log", u"C:\\pkg"},
+        {"drive root", u"C:\\Castorel.exe", false, u"C:\\Castorel.log", u"C:\\"},
+        {"log folder is a file", u"C:\\pkg\\Castorel.exe", true, u"C:\\pkg\\Castorel.log",
+         u"C:\\pkg"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -63,8 +96,7 @@ TEST_F(RunSequenceTest, LogGoesBesideTheToolUnlessTheLogFolderIsAFolder) {
         Pc().AddFile(c.exe);
         if (c.logFolderIsFile) Pc().AddFile(u"c:\\System.sav\\Logs", u"not a folder");
         EXPECT_EQ(RunCastorel(), 0);
-        EXPECT_EQ(Narrow(Pc().FileText(c.expectedLog)),
-                  Narrow(Banner() + Banner() + u"Result=PASS\r\n"));
+        EXPECT_EQ(Narrow(Pc().FileText(c.expectedLog)), Narrow(UneventfulRun(c.companionFolder)));
         EXPECT_NE(Pc().console.find("logPath=[" + Narrow(c.expectedLog) + "]\r\r\n"),
                   std::string::npos);
     }
@@ -107,8 +139,9 @@ TEST_F(RunSequenceTest, OverlongExePathRunsOnAsTheSystemCutIt) {
     Pc().modulePath = folder + std::u16string(100, u'n') + u".exe";
     EXPECT_EQ(RunCastorel(), 0);
     EXPECT_NE(Pc().console.find("ExeDir=[" + Narrow(folder) + "]\r\r\n"), std::string::npos);
-    EXPECT_EQ(Narrow(Pc().FileText(kSystemLog)),
-              Narrow(Banner() + Banner() + u"Result=PASS\r\n"));
+    const std::u16string log = Pc().FileText(kSystemLog);
+    EXPECT_EQ(log.substr(0, 95), Banner());
+    EXPECT_EQ(log.substr(log.size() - 13), u"Result=PASS\r\n");
 }
 
 TEST_F(RunSequenceTest, NonLatin1ExePathPrintsQuestionMarks) {

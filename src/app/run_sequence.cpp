@@ -1,6 +1,8 @@
 #include "app/run_sequence.h"
 
 #include "platform/platform_operations.h"
+#include "servicing/companion_executable_install.h"
+#include "servicing/recovery_partition_update.h"
 
 namespace {
 
@@ -47,7 +49,9 @@ int RunCastorel() {
     ResolveRunLocations(context);
     context.stamp = TakeRunStamp();
     AppendBanner(context.logPath, context.stamp);
+    UpdateRecoveryPartition(context);
     AppendBanner(context.logPath, context.stamp);
+    InstallCompanionExecutable(context.logPath);
     const bool passed = context.outcome == RunOutcome::Pass;
     AppendLogRecord(context.logPath, passed ? u"Result=PASS\r\n" : u"Result=FAIL\r\n");
     return passed ? 0 : 1;

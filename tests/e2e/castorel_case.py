@@ -13,6 +13,30 @@ SYSTEM_LOG = "c:\\System.sav\\Logs\\Castorel.log"
 BANNER = re.compile(r"\n\n={32} (\d\d/\d\d/\d\d) (\d\d:\d\d:\d\d) ={40}\r\n")
 
 
+def folder_of(tool):
+    """The tool's folder as the companion install forms it: no trailing backslash but a root's."""
+    folder = tool[: tool.rfind("\\")]
+    return folder + "\\" if folder.endswith(":") else folder
+
+
+def companion_records(tool, installed=True):
+    source = folder_of(tool) + "\\QXCUST2.exe"
+    if not installed:
+        return f"Source file not exists: {source}\r\n"
+    return (f"{source} copy to c:\\Windows\\QXCUST2.exe\r\n"
+            "Copy file successful with return code: 1\r\n")
+
+
+def run_records(banner, update, companion, verdict="PASS"):
+    """A whole run's log records: the recovery-partition update between the two banners, then
+    the companion install and the result line."""
+    return banner + update + banner + companion + f"Result={verdict}\r\n"
+
+
+NO_FLAG_ON_C = ("Fixed list [C:\\;]\r\nFirst found fixed drive letter [C:\\]\r\n"
+                "Cannot finf RP, skip FU copy\r\n")
+
+
 def console_bytes_of(text):
     """What a Latin-1 text becomes on Castorel's standard output: each LF as CR LF."""
     return text.replace("\n", "\r\n").encode("latin-1")
