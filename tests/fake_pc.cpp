@@ -79,7 +79,7 @@ std::string Narrow(const std::u16string& text) {
 void FakePc::AddFolder(const std::u16string& path) {
     std::u16string canonical = Canonical(path);
     while (!canonical.empty() && canonical.back() == u'\\') canonical.pop_back();
-    if (canonical.size() == 2 && canonical[1] == u':') return;
+    if (canonical.empty() || (canonical.size() == 2 && canonical[1] == u':')) return;
     AddFolder(ParentOf(canonical));
     entries[canonical] = FakeEntry{true, u""};
 }
@@ -115,7 +115,8 @@ void RemoveLastComponent(char16_t* path) {
     if (slash == std::u16string::npos) {
         path[0] = 0;
     } else {
-        const bool rootSlash = slash == 2 && text[1] == u':';
+        // As the real call does, a root keeps its `\`: "C:\" and "\".
+        const bool rootSlash = slash == 0 || (slash == 2 && text[1] == u':');
         path[rootSlash ? slash + 1 : slash] = 0;
     }
 }
@@ -142,7 +143,9 @@ unsigned QueryDriveType(const char16_t* root) {
 }
 
 void AppendToFile(const char16_t* path, const char16_t* units, size_t count) {
-    const std::u16string canonical = Canonical(CheckedPath(path, "AppendToFile"));
+    const std::u16string text = CheckedPath(path, "AppendToFile");
+    thePc.appends.emplace_back(text, std::u16string(units, count));
+    const std::u16string canonical = Canonical(text);
     if (thePc.lockedFiles.count(canonical) || !ParentFolderExists(canonical)) return;
     FakeEntry& entry = thePc.entries[canonical];
     if (entry.folder) return;
@@ -150,8 +153,11 @@ void AppendToFile(const char16_t* path, const char16_t* units, size_t count) {
 }
 
 bool CopyFileOverwrite(const char16_t* source, const char16_t* destination) {
-    const FakeEntry* from = Lookup(CheckedPath(source, "CopyFileOverwrite"));
-    const std::u16string to = Canonical(CheckedPath(destination, "CopyFileOverwrite"));
+    const std::u16string sourceText = CheckedPath(source, "CopyFileOverwrite");
+    const std::u16string destinationText = CheckedPath(destination, "CopyFileOverwrite");
+    thePc.fileCopies.emplace_back(sourceText, destinationText);
+    const FakeEntry* from = Lookup(sourceText);
+    const std::u16string to = Canonical(destinationText);
     if (!from || from->folder || thePc.lockedFiles.count(to) || !ParentFolderExists(to)) {
         return false;
     }

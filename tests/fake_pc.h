@@ -30,6 +30,8 @@ struct FakePc {
     bool shellAborted = false;
     std::vector<std::pair<std::u16string, std::u16string>> shellCopies;  // source, destination
     std::vector<std::u16string> probes;  // every PathExists and FolderExists, in order
+    std::vector<std::pair<std::u16string, std::u16string>> appends;  // path, text: every call
+    std::vector<std::pair<std::u16string, std::u16string>> fileCopies;  // source, destination
 
     void AddFolder(const std::u16string& path);  // with every folder above it
     void AddFile(const std::u16string& path, const std::u16string& content = u"");

@@ -1,0 +1,133 @@
+// Whole runs with every text that grows with its input swept across the 260-unit capacity:
+// the executable's folder and name (and with them the fallback log path, the copy source, the
+// companion source and the records that show them) and the fixed-drive list. Under the
+// sanitizers any overrun fails the run; the checks below catch cut paths and broken records.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/run_sequence.h"
+#include "fake_pc.h"
+#include "run_texts.h"
+
+namespace {
+
+// A folder of exactly `length` units ending in `\`: drive C and segments of up to 40 units, or
+// a bare relative folder when too short for a drive.
+std::u16string FolderOfLength(size_t length) {
+    if (length < 3) return std::u16string(length - 1, u'r') + u"\\";
+    std::u16string folder = u"C:\\";
+    while (folder.size() < length) {
+        const size_t room = length - folder.size();
+        const size_t segment = room > 41 ? 40 : room - 1;
+        folder += std::u16string(segment, static_cast<char16_t>(u'a' + folder.size() % 26));
+        folder += u"\\";
+    }
+    return folder;
+}
+
+// What the system hands back for a path of that length: at most 259 units.
+std::u16string AsReported(const std::u16string& exePath) {
+    return exePath.substr(0, kMaxPath - 1);
+}
+
+std::u16string DirectoryOf(const std::u16string& path) {
+    const size_t slash = path.rfind(u'\\');
+    return slash == std::u16string::npos ? u"" : path.substr(0, slash + 1);
+}
+
+struct Layout {
+    bool flag;
+    bool logFolder;
+    bool companion;
+};
+
+void CheckRun(const std::u16string& exePath, const Layout& layout) {
+    ResetPc();
+    Pc().driveTypes[u'C'] = kDriveFixed;
+    Pc().modulePath = exePath;
+    const std::u16string reported = AsReported(exePath);
+    const std::u16string directory = DirectoryOf(reported);
+    if (!directory.empty()) Pc().AddFolder(directory);
+    if (layout.flag) Pc().AddFile(u"C:\\Recovery\\_VLTRP2.FLG");
+    if (layout.logFolder) Pc().AddFolder(u"c:\\System.sav\\Logs");
+    Pc().AddFolder(u"c:\\Windows");
+    std::u16string companionFolder = directory;
+    const bool root = directory == u"\\" || (directory.size() == 3 && directory[1] == u':');
+    if (!root && !companionFolder.empty()) companionFolder.pop_back();
+    const std::u16string companion = companionFolder + u"\\QXCUST2.exe";
+    if (layout.companion && companion.size() < kMaxPath) Pc().AddFile(companion, u"MZ");
+
+    const int status = RunCastorel();
+
+    // Every record is whole: it fits its buffer and ends the line.
+    for (const auto& [path, text] : Pc().appends) {
+        ASSERT_LT(text.size(), kMaxPath);
+        ASSERT_GE(text.size(), 2u);
+        EXPECT_EQ(text.substr(text.size() - 2), u"\r\n") << Narrow(text);
+    }
+    // The log is the log folder's, or beside the tool when that whole name fits, or none.
+    const std::u16string fallback = directory + u"Castorel.log";
+    const std::u16string expectedLog = layout.logFolder ? std::u16string(kSystemLog)
+                                       : fallback.size() < kMaxPath ? fallback
+                                                                     : u"";
+    for (const auto& [path, text] : Pc().appends) EXPECT_EQ(Narrow(path), Narrow(expectedLog));
+    EXPECT_EQ(Pc().appends.empty(), expectedLog.empty());
+
+    // Copies only ever use whole paths.
+    const std::u16string source = directory + u"FU\\*";
+    const bool sourceFits = source.size() + 2 <= kMaxPath;
+    EXPECT_EQ(Pc().shellCopies.size(), layout.flag && sourceFits ? 1u : 0u);
+    for (const auto& [from, to] : Pc().shellCopies) EXPECT_EQ(Narrow(from), Narrow(source));
+    const bool companionCopied = layout.companion && companion.size() < kMaxPath;
+    ASSERT_EQ(Pc().fileCopies.size(), companionCopied ? 1u : 0u);
+    if (companionCopied) {
+        EXPECT_EQ(Narrow(Pc().fileCopies[0].first), Narrow(companion));
+    }
+
+    const bool fails = layout.flag && !sourceFits;
+    EXPECT_EQ(status, fails ? 1 : 0);
+    const std::string result = fails ? "Result=FAIL\r\r\n" : "Result=PASS\r\r\n";
+    ASSERT_GE(Pc().console.size(), result.size());
+    EXPECT_EQ(Pc().console.substr(Pc().console.size() - result.size()), result);
+}
+
+TEST(LengthSweep, ExecutableFolderFromOneTo300Units) {
+    const Layout layouts[] = {{true, false, true}, {true, true, true}, {false, false, true},
+                              {true, false, false}};
+    for (size_t length = 1; length <= 300; ++length) {
+        const std::u16string folder = FolderOfLength(length);
+        ASSERT_EQ(folder.size(), length);
+        for (const char16_t* name : {u"C.exe", u"Castorel.exe", u""}) {
+            for (const Layout& layout : layouts) {
+                SCOPED_TRACE(testing::Message()
+                             << "folder of " << length << " units, name " << Narrow(name)
+                             << ", flag " << layout.flag << ", log folder " << layout.logFolder
+                             << ", companion " << layout.companion);
+                CheckRun(folder + name, layout);
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+TEST(LengthSweep, FixedDriveListFromNoneToAll26) {
+    for (size_t count = 0; count <= 26; ++count) {
+        SCOPED_TRACE(count);
+        ResetPc();
+        std::u16string list;
+        for (size_t i = 0; i < count; ++i) {
+            const char16_t letter = static_cast<char16_t>(u'Z' - i);
+            Pc().driveTypes[letter] = kDriveFixed;
+            list = std::u16string(1, letter) + u":\\;" + list;
+        }
+        if (count > 0) Pc().AddFile(u"Z:\\Recovery\\_VLTRP2.FLG");
+        Pc().AddFolder(u"C:\\pkg");
+        EXPECT_EQ(RunCastorel(), 0);
+        const std::u16string log = Pc().FileText(u"C:\\pkg\\Castorel.log");
+        EXPECT_NE(log.find(u"Fixed list [" + list + u"]\r\n"), std::u16string::npos);
+        EXPECT_EQ(Pc().shellCopies.size(), count > 0 ? 1u : 0u);
+    }
+}
+
+}  // namespace
