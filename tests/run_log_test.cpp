@@ -70,6 +70,13 @@ TEST_F(RunLogTest, EchoStopsAtFirstUnitAboveLatin1ButTheFileKeepsAll) {
 TEST_F(RunLogTest, PrintSubstitutesQuestionMarksAndGoesOn) {
     PrintToConsole(u"ExeDir=[%s]\r\n", {u"C:\\\u00E9\u0100\U0001F600z\\"});
     EXPECT_EQ(Pc().console, "ExeDir=[C:\\\xE9???z\\]\r\r\n");
+
+    // Longer than the console block: nothing lost or repeated at the block's edge.
+    Pc().console.clear();
+    const std::u16string longText(1500, u'\u0101');
+    PrintToConsole(u"[%s]", {longText.c_str()});
+    EchoToConsole(std::u16string(1500, u'e').c_str());
+    EXPECT_EQ(Pc().console, "[" + std::string(1500, '?') + "]" + std::string(1500, 'e'));
 }
 
 TEST_F(RunLogTest, UnwritableLogStillEchoes) {
@@ -108,6 +115,21 @@ TEST_F(RunLogTest, CutNeverSplitsASurrogatePair) {
         const char16_t beforeLineEnd = log[log.size() - 3];
         EXPECT_FALSE(beforeLineEnd >= 0xD800 && beforeLineEnd <= 0xDBFF) << prefix;
     }
+}
+
+TEST_F(RunLogTest, CutKeepsLoneSurrogatesItDoesNotSplit) {
+    // Unpaired high surrogates (found by fuzzing): nothing is split, so the record is cut at
+    // full length.
+    const std::u16string lone(300, char16_t{0xDADA});
+    AppendComposedRecord(kLog, u"%s\r\n", {lone.c_str()});
+    EXPECT_EQ(Log(), std::u16string(kMaxPath - 3, char16_t{0xDADA}) + u"\r\n");
+
+    // A high surrogate followed by a unit that is no low surrogate is no pair either.
+    SetUp();
+    const std::u16string unpaired =
+        std::u16string(kMaxPath - 4, u'a') + char16_t{0xD83D} + std::u16string(9, char16_t{0xE000});
+    AppendComposedRecord(kLog, u"%s\r\n", {unpaired.c_str()});
+    EXPECT_EQ(Log(), unpaired.substr(0, kMaxPath - 3) + u"\r\n");
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ TEST(ComposeText, MissingOrMismatchedArgumentsExpandToNothing) {
     EXPECT_EQ(Composed(u"[%d][%s]", {u"text", 5}), u"[][]");
     EXPECT_EQ(Composed(u"[%s]", {static_cast<const char16_t*>(nullptr)}), u"[]");
     EXPECT_EQ(Composed(u"trailing %", {}), u"trailing %");
+    EXPECT_EQ(Composed(u"[%c][%c][%c]", {5, u'\0', u"x"}), u"[][][]");
 }
 
 TEST(ComposeText, CutsAtCapacityAndNeverWritesPastIt) {
@@ -47,6 +48,17 @@ TEST(ComposeText, CutsAtCapacityAndNeverWritesPastIt) {
         EXPECT_EQ(std::u16string(buffer), fits) << "capacity " << capacity;
         EXPECT_EQ(buffer[capacity], u'#') << "wrote past capacity " << capacity;
     }
+    char16_t untouched = u'#';
+    EXPECT_FALSE(ComposeText(&untouched, 0, u"x", {}));
+    EXPECT_EQ(untouched, u'#');
+
+    // A cut can fall inside a number or on a unit.
+    char16_t small[6];
+    EXPECT_FALSE(ComposeText(small, u"[%d]", {-2147483647 - 1}));
+    EXPECT_EQ(std::u16string(small), u"[-214");
+    EXPECT_FALSE(ComposeText(small, u"12345%c", {u'Z'}));
+    EXPECT_EQ(std::u16string(small), u"12345");
+
     char16_t path[kMaxPath];
     EXPECT_TRUE(ComposeText(path, u"%s", {exact.c_str()}));
     EXPECT_FALSE(ComposeText(path, u"%s", {over.c_str()}));

@@ -21,12 +21,13 @@ void PutTriple(char16_t (&text)[9], int first, int second, int third, char16_t s
 }
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// Ends a record that was cut at capacity - 1 units with CR LF, never leaving half of a
-// surrogate pair before it.
+// Ends a record that was cut at capacity - 1 units with CR LF, never leaving the first half of
+// a surrogate pair before it.
 void EndCutRecordWithLineEnd(char16_t* record, size_t capacity) {
     size_t end = capacity - 3;
-    if (IsHighSurrogate(record[end - 1])) --end;
+    if (IsHighSurrogate(record[end - 1]) && IsLowSurrogate(record[end])) --end;
     record[end] = u'\r';
     record[end + 1] = u'\n';
     record[end + 2] = 0;
