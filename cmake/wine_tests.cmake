@@ -21,6 +21,10 @@ foreach(script ${E2E_TESTS})
     "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;SANDBOX_ROOT=${SANDBOX_ROOT}")
 endforeach()
 
+# A short soak: ten runs cycling through every outcome, a kill mid-copy among them.
+add_test(NAME soak_10_runs COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/scripts/soak.py
+         $<TARGET_FILE:Castorel> $<TARGET_FILE:hold_file> ${SANDBOX_ROOT} --runs 10)
+
 add_test(NAME wine_server_stop COMMAND /usr/bin/python3 -c
   "import sys; sys.path.insert(0, '${PROJECT_SOURCE_DIR}/scripts'); import sandbox_pc; sandbox_pc.SandboxPc('${SANDBOX_ROOT}').stop()")
 

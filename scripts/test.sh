@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's test command: installs what it needs, builds both builds and runs every test:
-# the logic's unit tests on Linux under the sanitizers, then the Windows build's tests under
-# Wine (the same unit tests, the real Castorel.exe end to end, and its resources).
+# the logic's unit tests on Linux under the sanitizers, a smoke of the fuzz targets, then the
+# Windows build's tests under Wine (the same unit tests, the real Castorel.exe end to end, its
+# resources, and a ten-run soak).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +11,9 @@ scripts/setup.sh
 cmake --preset host >/dev/null
 cmake --build --preset host
 ctest --preset host -j2
+
+# A short smoke of each fuzz target, from the corpus kept in the repo.
+scripts/fuzz.sh 50000
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows
