@@ -133,17 +133,6 @@ TEST_F(RunSequenceTest, FallbackLogPathThatWouldNotFitWritesNoLogFile) {
     EXPECT_NE(Pc().console.find("Result=PASS\r\r\n"), std::string::npos);
 }
 
-TEST_F(RunSequenceTest, OverlongExePathRunsOnAsTheSystemCutIt) {
-    // The system cuts the path to 259 units and reports 260; the run goes on with the cut path.
-    const std::u16string folder = u"C:\\" + std::u16string(200, u'd') + u"\\";
-    Pc().modulePath = folder + std::u16string(100, u'n') + u".exe";
-    EXPECT_EQ(RunCastorel(), 0);
-    EXPECT_NE(Pc().console.find("ExeDir=[" + Narrow(folder) + "]\r\r\n"), std::string::npos);
-    const std::u16string log = Pc().FileText(kSystemLog);
-    EXPECT_EQ(log.substr(0, 95), Banner());
-    EXPECT_EQ(log.substr(log.size() - 13), u"Result=PASS\r\n");
-}
-
 TEST_F(RunSequenceTest, NonLatin1ExePathPrintsQuestionMarks) {
     Pc().modulePath = u"C:\\\u00E9t\u00E9\\\u4E2D\\Castorel.exe";
     RunCastorel();

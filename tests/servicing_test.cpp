@@ -194,18 +194,4 @@ TEST_F(ServicingTest, CompanionMissingOrRefusedIsLoggedOnly) {
     EXPECT_EQ(context.outcome, RunOutcome::Pass);
 }
 
-TEST_F(ServicingTest, CompanionSourceThatWouldNotFitCountsAsMissing) {
-    // The folder plus "\QXCUST2.exe" is 12 units more than the folder.
-    for (size_t length = 240; length < kMaxPath - 1; ++length) {
-        SCOPED_TRACE(length);
-        const std::u16string folder = u"C:\\" + std::u16string(length - 3, u'p');
-        Prepare(folder + u"\\");
-        Pc().AddFile(folder + u"\\QXCUST2.exe");
-        InstallCompanionExecutable(context.logPath);
-        const bool fits = length + 12 < kMaxPath;
-        EXPECT_EQ(Records().back().substr(0, 12), fits ? "Copy file su" : "Source file ");
-        EXPECT_EQ(Pc().Has(u"c:\\Windows\\QXCUST2.exe"), fits);
-    }
-}
-
 }  // namespace

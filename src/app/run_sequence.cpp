@@ -22,7 +22,7 @@ void CopyDirectoryOfPath(const char16_t* path, char16_t (&directory)[kMaxPath]) 
 // A fallback path that would not fit is no log file at all, never a file at a cut name.
 void ChooseLogPath(RunContext& context) {
     if (FolderExists(kLogFolder)) {
-        ComposeText(context.logPath, kLogInLogFolder, {});
+        ComposeText(context.logPath, u"%s", {kLogInLogFolder});
     } else if (!ComposeText(context.logPath, u"%sCastorel.log", {context.exeDirectory})) {
         context.logPath[0] = 0;
     }
