@@ -12,6 +12,16 @@ target_link_options(castorel_tests PRIVATE -static)
 
 add_test(NAME unit_tests_under_wine COMMAND castorel_tests)
 
+# The same contract the in-memory PC keeps, held against the real Windows calls.
+add_executable(platform_win32_tests
+  ${PROJECT_SOURCE_DIR}/tests/platform_contract_test.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/platform_operations_win32.cpp)
+target_link_libraries(platform_win32_tests PRIVATE castorel_logic shell32 shlwapi GTest::gtest_main)
+target_link_options(platform_win32_tests PRIVATE -static)
+set_target_properties(platform_win32_tests PROPERTIES CROSSCOMPILING_EMULATOR
+  "/usr/bin/python3;${PROJECT_SOURCE_DIR}/scripts/sandbox_pc.py;--root;${SANDBOX_ROOT};exec")
+add_test(NAME platform_contract_under_wine COMMAND platform_win32_tests)
+
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/test_*.py)
 foreach(script ${E2E_TESTS})
   get_filename_component(name ${script} NAME_WE)

@@ -27,7 +27,14 @@ bool FindAttributes(const char16_t* path, DWORD& attributes) {
 }  // namespace
 
 size_t GetModulePath(char16_t* buffer, size_t capacity) {
-    return GetModuleFileNameW(nullptr, Wide(buffer), static_cast<DWORD>(capacity));
+    const DWORD length = GetModuleFileNameW(nullptr, Wide(buffer), static_cast<DWORD>(capacity));
+    // A path that does not fit fills the whole buffer; Windows XP and Wine leave it without a
+    // terminator, so it is cut to capacity - 1 here as later Windows does.
+    if (length >= capacity) {
+        buffer[capacity - 1] = 0;
+        return capacity;
+    }
+    return length;
 }
 
 void RemoveLastComponent(char16_t* path) { PathRemoveFileSpecW(Wide(path)); }

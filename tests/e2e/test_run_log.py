@@ -67,6 +67,23 @@ class RunLogTest(CastorelCase):
         self.assertEqual(result.console, console_bytes_of(
             self.location_lines("C:\\??\\Castorel.exe", "C:\\??\\Castorel.log") + echo))
 
+    def test_overlong_tool_path_runs_on_cut_to_259_units(self):
+        # Wine, like Windows XP, fills the whole buffer without a terminator when the path does
+        # not fit; the run must still see it cut to 259 units and never read past it.
+        folder = "C:\\" + "\\".join(letter * 50 for letter in "abcde")
+        self.pc.put_folder("C:\\System.sav\\Logs")
+        tool = self.pc.install_tool(self.exe, folder=folder)
+        self.assertEqual(len(tool), 270)
+        result = self.run_tool(tool)
+        cut = tool[:259]
+        self.assertTrue(result.console.startswith(
+            console_bytes_of(f"ExePath=[{cut}]\r\nExeDir=[{folder}\\]\r\n")), result.console[:300])
+        log = self.log_text()
+        # The companion's source, formed from the cut path, would not fit: it counts as missing.
+        self.assertIn("\r\nSource file not exists: C:\\aaaaa", log)
+        self.assertTrue(log.endswith("Result=PASS\r\n"))
+        self.assertEqual(result.status, 0)
+
     def test_log_held_without_write_sharing_loses_records_but_not_the_verdict(self):
         self.pc.put_file(SYSTEM_LOG, "kept\r\n".encode("utf-16-le"))
         tool = self.pc.install_tool(self.exe)
