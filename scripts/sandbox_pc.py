@@ -77,7 +77,7 @@ class SandboxPc:
         if kinds_changed:
             for letter in "abdefghijklmnopqrstuvwxyz":
                 self._forget_drive_kind(letter)
-            self.restart()
+            self.stop()
         shutil.rmtree(self.drive_folders, ignore_errors=True)
         return self
 
@@ -88,20 +88,18 @@ class SandboxPc:
         folder.mkdir(parents=True, exist_ok=True)
         (self.prefix / "dosdevices" / f"{letter}:").symlink_to(folder)
         if kind != "hd":
-            # Wine reads drive kinds when its services start, so the server is restarted.
+            # Wine reads drive kinds when its services start, so the server is stopped.
             self.wine(["reg", "add", r"HKLM\Software\Wine\Drives", "/v", f"{letter}:", "/d",
                        kind, "/f"])
             (self.root / "kinds").mkdir(exist_ok=True)
             (self.root / "kinds" / letter).write_text(kind)
-            self.restart()
+            self.stop()
         return folder
 
-    def restart(self):
+    def stop(self):
+        """Ends the Wine server and everything it runs; the next program starts them afresh."""
         self._quiet([WINESERVER, "-k"], check=False)
         self._quiet([WINESERVER, "-w"], check=False)
-
-    def stop(self):
-        self.restart()
 
     def windows_path(self, path):
         """The Linux path of a Windows path such as C:\\pkg\\FU on this PC."""

@@ -7,6 +7,7 @@ is whole, that each finished run's records are complete and in order (a run whos
 leaves none in the file but all on its console), and the exit status. Prints the figures.
 Usage: soak.py CASTOREL_EXE HOLD_FILE_EXE SANDBOX_FOLDER [--runs N] [--seed S]"""
 import argparse
+import contextlib
 import random
 import re
 import subprocess
@@ -132,19 +133,16 @@ class Soak:
         process.wait()
         return None
 
+    @contextlib.contextmanager
     def moved_aside(self, path):
-        pc = self.pc
-
-        class Aside:
-            def __enter__(self):
-                self.target = pc.windows_path(path)
-                self.aside = self.target.with_name(self.target.name + ".aside")
-                self.target.rename(self.aside)
-
-            def __exit__(self, *exc):
-                self.aside.rename(self.target)
-
-        return Aside()
+        """Moves a file or folder out of the way for the duration of a run."""
+        target = self.pc.windows_path(path)
+        aside = target.with_name(target.name + ".aside")
+        target.rename(aside)
+        try:
+            yield
+        finally:
+            aside.rename(target)
 
     def check(self, run, outcome, result):
         log = self.pc.read(LOG) or b""
