@@ -37,7 +37,3 @@ void EchoToConsole(const char16_t* text) {
     for (const char16_t* unit = text; *unit && IsSingleByte(*unit); ++unit) PutByte(block, *unit);
     FlushBlock(block);
 }
-
-int ShellCopyResult(int shellReturn, bool anyOperationsAborted) {
-    return shellReturn == 0 && anyOperationsAborted ? kErrorCancelled : shellReturn;
-}

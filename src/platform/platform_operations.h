@@ -57,7 +57,7 @@ void WriteToStandardOutput(const char* bytes, size_t count);
 // Portable operations built on the ones above (console_text.cpp, shell_copy_result.cpp).
 
 /// Formats to standard output as single bytes: a code unit up to U+00FF becomes that byte; a
-/// unit above it, from a substituted text, becomes `?`.
+/// unit above it becomes `?` (the formats themselves are ASCII, so only substituted text has one).
 void PrintToConsole(const char16_t* format, std::initializer_list<FormatArg> args);
 
 /// Echoes a finished text to standard output, never read as a format. The echo stops at the
