@@ -13,12 +13,32 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/bin/wineserver"
+# Debian's wine64 package (installed by scripts/setup.sh) keeps its programs out of PATH.
+WINE_PACKAGE_FOLDER = Path("/usr/lib/wine")
+
+
+def wine_program(name):
+    """A Wine program from PATH, else from the wine64 package's own folder."""
+    found = shutil.which(name) or shutil.which(name, path=str(WINE_PACKAGE_FOLDER))
+    if found is None:
+        raise FileNotFoundError(f"{name} not found on PATH or in {WINE_PACKAGE_FOLDER}: "
+                                "run scripts/setup.sh, which installs Debian's wine64")
+    return found
+
+
+WINE = wine_program("wine64")
+WINESERVER = wine_program("wineserver64")
 # What a new prefix has on drive C; everything else there belongs to a scenario.
 WINE_OWN_FOLDERS = {"windows", "users", "programdata", "program files", "program files (x86)"}
+# Written last into a prefix that is complete; a prefix without it is made afresh.
+COMPLETE_MARK = "castorel-sandbox-complete"
+
+
+class StrayDriveError(RuntimeError):
+    """The PC maps a drive it did not make itself; nothing may run in it."""
 
 
 class RunResult:
@@ -39,6 +59,7 @@ class SandboxPc:
         self.env.update({
             "WINEPREFIX": str(self.prefix),
             "WINEDEBUG": "-all",
+            "WINESERVER": WINESERVER,  # the loader starts the same server the helpers stop
             # No desktop menus, no crash debugger waiting for an answer.
             "WINEDLLOVERRIDES": "winemenubuilder.exe=d;winedbg.exe=d",
         })
@@ -47,17 +68,44 @@ class SandboxPc:
     # --- the machine ---
 
     def ensure(self):
-        """Creates the prefix once; later calls (and other processes) reuse it."""
+        """Makes the prefix once, all or nothing; later calls (and other processes) reuse it."""
         self.root.mkdir(parents=True, exist_ok=True)
         with open(self.root / ".lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
-            if not (self.prefix / "system.reg").exists():
-                self._quiet([WINE, "wineboot", "--init"])
-                self._quiet([WINESERVER, "-w"])
-                for device in (self.prefix / "dosdevices").iterdir():
-                    if device.name != "c:":
-                        device.unlink()
+            if not (self.prefix / COMPLETE_MARK).exists():
+                self._make_prefix()
         return self
+
+    def _make_prefix(self):
+        """Builds the prefix in a scratch folder and moves it into place only when complete, so
+        an interrupted or failed making never leaves a PC that a later call would use."""
+        remove(self.prefix)
+        for leftover in self.root.glob("prefix.making-*"):
+            remove(leftover)
+        scratch = Path(tempfile.mkdtemp(prefix="prefix.making-", dir=self.root))
+        env = dict(self.env, WINEPREFIX=str(scratch))
+        self._quiet([WINE, "wineboot", "--init"], env=env)
+        self._quiet([WINESERVER, "-w"], env=env)
+        for device in (scratch / "dosdevices").iterdir():
+            if is_drive_mapping(device) and device.name != "c:":
+                device.unlink()
+        (scratch / COMPLETE_MARK).touch()
+        scratch.rename(self.prefix)
+
+    def check_drives(self):
+        """Refuses a PC that maps any drive but C: and those added here, above all one that
+        points into the host's own folders: a program run there could reach them."""
+        for device in (self.prefix / "dosdevices").iterdir():
+            if not is_drive_mapping(device):
+                continue
+            own = self.c if device.name == "c:" else self.drive_folders / device.name[0]
+            target = device.resolve()
+            if target == own.resolve():
+                continue
+            raise StrayDriveError(
+                f"the sandbox PC in {self.root} maps drive {device.name.upper()} to {target}, "
+                f"which it did not make; nothing was run. Remove {device} (or the whole folder "
+                f"{self.root}, which is made afresh) and try again.")
 
     @property
     def c(self):
@@ -71,7 +119,7 @@ class SandboxPc:
         remove(self.windows_path("c:\\Windows\\QXCUST2.exe"))
         kinds_changed = False
         for device in (self.prefix / "dosdevices").iterdir():
-            if len(device.name) == 2 and device.name != "c:":
+            if is_drive_mapping(device) and device.name != "c:":
                 device.unlink()
                 kinds_changed |= self._drive_kind(device.name[0]) != "hd"
         if kinds_changed:
@@ -142,6 +190,7 @@ class SandboxPc:
     def warm(self):
         """Starts the server and its services with their output elsewhere: a service started by
         a program whose output is a pipe would hold that pipe open, and its reader would hang."""
+        self.check_drives()
         started = self._quiet([WINESERVER, "-p15"], check=False) == 0
         if started:
             self._quiet([WINE, "cmd.exe", "/c", "exit"], check=False)
@@ -190,16 +239,21 @@ class SandboxPc:
     def _forget_drive_kind(self, letter):
         marker = self.root / "kinds" / letter
         if marker.exists():
-            self._quiet([WINE, "reg", "delete", r"HKLM\Software\Wine\Drives", "/v", f"{letter}:",
-                         "/f"], check=False)
+            self.wine(["reg", "delete", r"HKLM\Software\Wine\Drives", "/v", f"{letter}:", "/f"],
+                      check=False)
             marker.unlink()
 
-    def _quiet(self, command, check=True):
-        result = subprocess.run(command, env=self.env, stdin=subprocess.DEVNULL,
+    def _quiet(self, command, check=True, env=None):
+        result = subprocess.run(command, env=env or self.env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
         if check and result.returncode != 0:
             raise RuntimeError(f"{command} failed with {result.returncode}")
         return result.returncode
+
+
+def is_drive_mapping(device):
+    """Whether a dosdevices entry maps a drive letter ("d:"), not a raw device ("d::", "com1")."""
+    return len(device.name) == 2 and device.name[1] == ":"
 
 
 def remove(path):
