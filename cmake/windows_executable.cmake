@@ -5,7 +5,24 @@ add_executable(Castorel
   src/platform/platform_operations_win32.cpp
   res/castorel.rc
 )
-target_link_libraries(Castorel PRIVATE castorel_logic shell32 shlwapi)
+
+# SHELL32 and SHLWAPI are delay-loaded: they, and all they pull in, load at their first call,
+# after the entry has limited DLL loads to the system folder. At start the process loads only
+# KERNEL32 and msvcrt, which Windows always takes from the system folder.
+set(CASTOREL_DELAY_LIBRARIES)
+foreach(dll shell32 shlwapi)
+  set(library ${CMAKE_CURRENT_BINARY_DIR}/lib${dll}_delay.a)
+  add_custom_command(
+    OUTPUT ${library}
+    COMMAND ${CMAKE_DLLTOOL} -d ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/${dll}.def -y ${library}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/${dll}.def
+    COMMENT "Delay-import library of ${dll}"
+  )
+  list(APPEND CASTOREL_DELAY_LIBRARIES ${library})
+endforeach()
+add_custom_target(castorel_delay_libraries DEPENDS ${CASTOREL_DELAY_LIBRARIES})
+add_dependencies(Castorel castorel_delay_libraries)
+target_link_libraries(Castorel PRIVATE castorel_logic ${CASTOREL_DELAY_LIBRARIES} delayimp)
 target_link_options(Castorel PRIVATE -static -municode -s -Wl,--no-insert-timestamp)
 
 # The icon is drawn at build time by a script kept beside the resources.

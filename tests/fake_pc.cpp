@@ -43,6 +43,15 @@ bool ParentFolderExists(const std::u16string& canonical) {
     return found != thePc.entries.end() && found->second.folder;
 }
 
+// Whether the path, or a folder on the way to it, is a link: the file opened would be another.
+bool IsReachedThroughLink(std::u16string canonical) {
+    for (; !canonical.empty(); canonical = ParentOf(canonical)) {
+        const auto found = thePc.entries.find(canonical);
+        if (found != thePc.entries.end() && found->second.link) return true;
+    }
+    return false;
+}
+
 const FakeEntry* Lookup(const std::u16string& path) {
     const auto found = thePc.entries.find(Canonical(path));
     return found == thePc.entries.end() ? nullptr : &found->second;
@@ -91,13 +100,20 @@ void FakePc::AddFolder(const std::u16string& path) {
     while (!canonical.empty() && canonical.back() == u'\\') canonical.pop_back();
     if (canonical.empty() || (canonical.size() == 2 && canonical[1] == u':')) return;
     AddFolder(ParentOf(canonical));
-    entries[canonical] = FakeEntry{true, u""};
+    FakeEntry& entry = entries[canonical];
+    if (!entry.folder) entry = FakeEntry{true, u""};  // a folder link stays a link
 }
 
 void FakePc::AddFile(const std::u16string& path, const std::u16string& content) {
     const std::u16string canonical = Canonical(path);
     AddFolder(ParentOf(canonical));
     entries[canonical] = FakeEntry{false, content};
+}
+
+void FakePc::AddLink(const std::u16string& path, bool toFolder) {
+    const std::u16string canonical = Canonical(path);
+    AddFolder(ParentOf(canonical));
+    entries[canonical] = FakeEntry{toFolder, u"", true};
 }
 
 bool FakePc::Has(const std::u16string& path) const {
@@ -145,6 +161,13 @@ bool FolderExists(const char16_t* path) {
     return entry && entry->folder;
 }
 
+bool IsLink(const char16_t* path) {
+    const std::u16string text = CheckedPath(path, "IsLink");
+    thePc.probes.push_back(text);
+    const FakeEntry* entry = Lookup(text);
+    return entry && entry->link;
+}
+
 unsigned QueryDriveType(const char16_t* root) {
     const std::u16string text = CheckedPath(root, "QueryDriveType");
     if (!IsDriveRoot(text)) ADD_FAILURE() << "not a drive root: " << Narrow(text);
@@ -156,7 +179,10 @@ void AppendToFile(const char16_t* path, const char16_t* units, size_t count) {
     const std::u16string text = CheckedPath(path, "AppendToFile");
     thePc.appends.emplace_back(text, std::u16string(units, count));
     const std::u16string canonical = Canonical(text);
-    if (thePc.lockedFiles.count(canonical) || !ParentFolderExists(canonical)) return;
+    if (thePc.lockedFiles.count(canonical) || !ParentFolderExists(canonical) ||
+        IsReachedThroughLink(canonical)) {
+        return;
+    }
     FakeEntry& entry = thePc.entries[canonical];
     if (entry.folder) return;
     entry.content.append(units, count);

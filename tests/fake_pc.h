@@ -15,6 +15,7 @@
 struct FakeEntry {
     bool folder;
     std::u16string content;  // a file's code units
+    bool link = false;       // a link to elsewhere: what lies through it is not this PC's to see
 };
 
 struct FakePc {
@@ -29,12 +30,13 @@ struct FakePc {
     int shellReturn = 0;
     bool shellAborted = false;
     std::vector<std::pair<std::u16string, std::u16string>> shellCopies;  // source, destination
-    std::vector<std::u16string> probes;  // every PathExists and FolderExists, in order
+    std::vector<std::u16string> probes;  // every PathExists, FolderExists and IsLink, in order
     std::vector<std::pair<std::u16string, std::u16string>> appends;  // path, text: every call
     std::vector<std::pair<std::u16string, std::u16string>> fileCopies;  // source, destination
 
     void AddFolder(const std::u16string& path);  // with every folder above it
     void AddFile(const std::u16string& path, const std::u16string& content = u"");
+    void AddLink(const std::u16string& path, bool toFolder);  // with every folder above it
     bool Has(const std::u16string& path) const;
     std::u16string FileText(const std::u16string& path) const;
 };

@@ -74,19 +74,29 @@ TEST_F(RunSequenceTest, SecondRunAppendsAfterTheFirst) {
               Narrow(UneventfulRun(u"C:\\pkg", u"11/30/19", u"17:45:09")));
 }
 
-TEST_F(RunSequenceTest, LogGoesBesideTheToolUnlessTheLogFolderIsAFolder) {
+TEST_F(RunSequenceTest, LogGoesBesideTheToolUnlessTheLogFolderIsARealFolder) {
     struct Case {
         const char* name;
         const char16_t* exe;
-        bool logFolderIsFile;
+        void (*arrange)();
         const char16_t* expectedLog;
         const char16_t* companionFolder;
     };
     const Case cases[] = {
-        {"folder absent", u"C:\\pkg\\Castorel.exe", false, u"C:\\pkg\\Castorel.log", u"C:\\pkg"},
-        {"drive root", u"C:\\Castorel.exe", false, u"C:\\Castorel.log", u"C:\\"},
-        {"log folder is a file", u"C:\\pkg\\Castorel.exe", true, u"C:\\pkg\\Castorel.log",
+        {"folder absent", u"C:\\pkg\\Castorel.exe", [] {}, u"C:\\pkg\\Castorel.log", u"C:\\pkg"},
+        {"drive root", u"C:\\Castorel.exe", [] {}, u"C:\\Castorel.log", u"C:\\"},
+        {"log folder is a file", u"C:\\pkg\\Castorel.exe",
+         [] { Pc().AddFile(u"c:\\System.sav\\Logs", u"not a folder"); }, u"C:\\pkg\\Castorel.log",
          u"C:\\pkg"},
+        // Any user may make these where they are missing, as links to wherever they like.
+        {"log folder is a link", u"C:\\pkg\\Castorel.exe",
+         [] { Pc().AddLink(u"c:\\System.sav\\Logs", true); }, u"C:\\pkg\\Castorel.log", u"C:\\pkg"},
+        {"its parent is a link", u"C:\\pkg\\Castorel.exe",
+         [] {
+             Pc().AddLink(u"c:\\System.sav", true);
+             Pc().AddFolder(u"c:\\System.sav\\Logs");
+         },
+         u"C:\\pkg\\Castorel.log", u"C:\\pkg"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -94,7 +104,7 @@ TEST_F(RunSequenceTest, LogGoesBesideTheToolUnlessTheLogFolderIsAFolder) {
         Pc().driveTypes[u'C'] = kDriveFixed;
         Pc().modulePath = c.exe;
         Pc().AddFile(c.exe);
-        if (c.logFolderIsFile) Pc().AddFile(u"c:\\System.sav\\Logs", u"not a folder");
+        c.arrange();
         EXPECT_EQ(RunCastorel(), 0);
         EXPECT_EQ(Narrow(Pc().FileText(c.expectedLog)), Narrow(UneventfulRun(c.companionFolder)));
         EXPECT_NE(Pc().console.find("logPath=[" + Narrow(c.expectedLog) + "]\r\r\n"),

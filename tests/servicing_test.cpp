@@ -80,7 +80,9 @@ TEST_F(ServicingTest, OnlyTheFirstFlaggedDriveIsExaminedAndServiced) {
                                   "Copy [C:\\pkg\\FU\\*] to [D:\\preload\\RM_Reserve]",
                                   "Copy successfully"}));
     EXPECT_EQ(Pc().probes, (std::vector<std::u16string>{u"C:\\Recovery\\_VLTRP2.FLG",
-                                                        u"D:\\Recovery\\_VLTRP2.FLG"}));
+                                                        u"D:\\Recovery\\_VLTRP2.FLG",
+                                                        u"D:\\preload",
+                                                        u"D:\\preload\\RM_Reserve"}));
     ASSERT_EQ(Pc().shellCopies.size(), 1u);
     EXPECT_EQ(context.outcome, RunOutcome::Pass);
 }
@@ -137,6 +139,21 @@ TEST_F(ServicingTest, ShellAnswerDecidesTheVerdict) {
         EXPECT_EQ(Records().back(), c.lastRecord);
         EXPECT_EQ(context.outcome, c.outcome);
         EXPECT_EQ(Pc().shellCopies.size(), 1u) << "no other drive is tried";
+    }
+}
+
+TEST_F(ServicingTest, ReserveReachedThroughALinkIsNeverCopiedInto) {
+    for (const char16_t* link : {u"D:\\preload", u"D:\\preload\\RM_Reserve"}) {
+        SCOPED_TRACE(Narrow(link));
+        SetUp();
+        Pc().driveTypes[u'D'] = kDriveFixed;
+        Pc().AddFile(u"D:\\Recovery\\_VLTRP2.FLG");
+        Pc().AddLink(link, true);
+        UpdateRecoveryPartition(context);
+        EXPECT_EQ(Records().back(), "Copy failed with error code [4395]");
+        EXPECT_EQ(Records().end()[-2], "Copy [C:\\pkg\\FU\\*] to [D:\\preload\\RM_Reserve]");
+        EXPECT_TRUE(Pc().shellCopies.empty());
+        EXPECT_EQ(context.outcome, RunOutcome::Fail);
     }
 }
 

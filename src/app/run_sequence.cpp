@@ -6,6 +6,7 @@
 
 namespace {
 
+constexpr const char16_t* kLogFolderParent = u"c:\\System.sav";
 constexpr const char16_t* kLogFolder = u"c:\\System.sav\\Logs";
 constexpr const char16_t* kLogInLogFolder = u"c:\\System.sav\\Logs\\Castorel.log";
 
@@ -18,10 +19,13 @@ void CopyDirectoryOfPath(const char16_t* path, char16_t (&directory)[kMaxPath]) 
     directory[end] = 0;
 }
 
-// Only a real folder counts: a file of that name would swallow every record of the run.
+bool IsRealFolder(const char16_t* path) { return FolderExists(path) && !IsLink(path); }
+
+// Only a real folder counts: a file of that name would swallow every record of the run, and
+// a link, which any user may make where the folders are missing, would lead them elsewhere.
 // A fallback path that would not fit is no log file at all, never a file at a cut name.
 void ChooseLogPath(RunContext& context) {
-    if (FolderExists(kLogFolder)) {
+    if (IsRealFolder(kLogFolderParent) && IsRealFolder(kLogFolder)) {
         ComposeText(context.logPath, u"%s", {kLogInLogFolder});
     } else if (!ComposeText(context.logPath, u"%sCastorel.log", {context.exeDirectory})) {
         context.logPath[0] = 0;

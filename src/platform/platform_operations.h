@@ -8,6 +8,10 @@
 
 #include "platform/text_format.h"
 
+/// Lets the process load DLLs from the system folder only, never from the tool's own folder,
+/// the current folder or PATH, where others may have planted one. The entry calls it first.
+void RestrictLibraryLoadsToSystemFolder();
+
 /// Reads the running executable's path. Returns its length in code units, 0 on failure.
 /// A path that does not fit is cut to capacity - 1 units (terminated) and capacity is returned.
 size_t GetModulePath(char16_t* buffer, size_t capacity);
@@ -22,13 +26,19 @@ bool PathExists(const char16_t* path);
 /// Whether a folder (not a file) of exactly this name exists.
 bool FolderExists(const char16_t* path);
 
+/// Whether a file or folder of exactly this name exists and is itself a link to elsewhere (a
+/// reparse point: symbolic link, junction, mount point); a link on the way to it does not count.
+bool IsLink(const char16_t* path);
+
 constexpr unsigned kDriveFixed = 3;
 
 /// The system's kind of drive for a root of the form `X:\`; kDriveFixed for a fixed disk.
 unsigned QueryDriveType(const char16_t* root);
 
 /// Appends the code units as UTF-16LE bytes to the file, creating it if missing. The file is
-/// open only during the call and shared for reading only; a failure is silent.
+/// open only during the call and shared for reading only; a failure is silent. Nothing is
+/// written when the file opened is not the one the path names: reached through a link, or
+/// known by more than one name.
 void AppendToFile(const char16_t* path, const char16_t* units, size_t count);
 
 /// Copies a file, replacing an existing destination. Returns whether it was copied.
@@ -54,7 +64,8 @@ LocalClock ReadLocalClock();
 /// a file or pipe the bytes are buffered until the normal end of the process.
 void WriteToStandardOutput(const char* bytes, size_t count);
 
-// Portable operations built on the ones above (console_text.cpp, shell_copy_result.cpp).
+// Portable operations built on the ones above (console_text.cpp, shell_copy_result.cpp,
+// final_path.cpp).
 
 /// Formats to standard output as single bytes: a code unit up to U+00FF becomes that byte; a
 /// unit above it becomes `?` (the formats themselves are ASCII, so only substituted text has one).
@@ -63,6 +74,13 @@ void PrintToConsole(const char16_t* format, std::initializer_list<FormatArg> arg
 /// Echoes a finished text to standard output, never read as a format. The echo stops at the
 /// first code unit above U+00FF.
 void EchoToConsole(const char16_t* text);
+
+/// Whether a file's final path, as the system resolves an opened file, is exactly `leaf` in the
+/// folder whose final path is given. The folder's part must match exactly (both come from the
+/// same resolution); the leaf's letter case may differ, as a file system that ignores case keeps
+/// the case the file was created with.
+bool IsFinalPathOfLeafInFolder(const char16_t* fileFinalPath, const char16_t* folderFinalPath,
+                               const char16_t* leaf);
 
 constexpr int kErrorCancelled = 1223;
 

@@ -42,6 +42,7 @@ size_t GetModulePath(char16_t* buffer, size_t) {
 void RemoveLastComponent(char16_t*) {}
 bool PathExists(const char16_t*) { return false; }
 bool FolderExists(const char16_t*) { return false; }
+bool IsLink(const char16_t*) { return false; }
 unsigned QueryDriveType(const char16_t*) { return 1; }
 
 void AppendToFile(const char16_t* path, const char16_t* units, size_t count) {

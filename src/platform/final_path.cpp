@@ -1,0 +1,35 @@
+// Where an opened file really is, compared with where it was meant to be. Portable so that the
+// host tests cover the forms the system gives: drive letters, UNC shares, roots, letter case.
+#include "platform/platform_operations.h"
+
+namespace {
+
+char16_t FoldAsciiCase(char16_t unit) {
+    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
+}
+
+// The leaf is ASCII in every use ("Castorel.log"); other units must match as they are.
+bool EqualIgnoringAsciiCase(const char16_t* a, const char16_t* b) {
+    for (; *a && *b; ++a, ++b) {
+        if (FoldAsciiCase(*a) != FoldAsciiCase(*b)) return false;
+    }
+    return *a == *b;
+}
+
+}  // namespace
+
+bool IsFinalPathOfLeafInFolder(const char16_t* fileFinalPath, const char16_t* folderFinalPath,
+                               const char16_t* leaf) {
+    const size_t folderLength = TextLength(folderFinalPath);
+    if (folderLength == 0) return false;
+    for (size_t i = 0; i < folderLength; ++i) {
+        if (fileFinalPath[i] != folderFinalPath[i]) return false;
+    }
+    // A root such as \\?\C:\ already ends with the separator.
+    const char16_t* rest = fileFinalPath + folderLength;
+    if (folderFinalPath[folderLength - 1] != u'\\') {
+        if (*rest != u'\\') return false;
+        ++rest;
+    }
+    return EqualIgnoringAsciiCase(rest, leaf);
+}
