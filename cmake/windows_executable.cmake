@@ -40,3 +40,7 @@ target_include_directories(Castorel PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/res)
 # Ninja does not see the files a .rc names; without this a changed icon or manifest is missed.
 set_source_files_properties(res/castorel.rc PROPERTIES
   OBJECT_DEPENDS "${CASTOREL_ICON};${CMAKE_CURRENT_SOURCE_DIR}/res/castorel.manifest")
+
+# The startup benchmark's baseline, built only when the benchmark asks for it.
+add_executable(minimal_console EXCLUDE_FROM_ALL bench/minimal_console.cpp)
+target_link_options(minimal_console PRIVATE -static -municode -s)

@@ -6,6 +6,10 @@ add_executable(hold_file ${PROJECT_SOURCE_DIR}/tests/e2e/hold_file.cpp)
 target_link_libraries(hold_file PRIVATE castorel_warnings)
 target_link_options(hold_file PRIVATE -static -municode)
 
+add_library(planted_dll SHARED ${PROJECT_SOURCE_DIR}/tests/e2e/planted_dll.cpp)
+target_link_libraries(planted_dll PRIVATE castorel_warnings)
+target_link_options(planted_dll PRIVATE -static)
+
 set_target_properties(castorel_tests PROPERTIES
   CROSSCOMPILING_EMULATOR "/usr/bin/python3;${PROJECT_SOURCE_DIR}/scripts/sandbox_pc.py;--root;${SANDBOX_ROOT};exec")
 target_link_options(castorel_tests PRIVATE -static)
@@ -15,6 +19,7 @@ add_test(NAME unit_tests_under_wine COMMAND castorel_tests)
 # The same contract the in-memory PC keeps, held against the real Windows calls.
 add_executable(platform_win32_tests
   ${PROJECT_SOURCE_DIR}/tests/platform_contract_test.cpp
+  ${PROJECT_SOURCE_DIR}/tests/platform_arrange_win32.cpp
   ${PROJECT_SOURCE_DIR}/src/platform/platform_operations_win32.cpp)
 target_link_libraries(platform_win32_tests PRIVATE castorel_logic shell32 shlwapi GTest::gtest_main)
 target_link_options(platform_win32_tests PRIVATE -static)
@@ -28,7 +33,7 @@ foreach(script ${E2E_TESTS})
   add_test(NAME e2e_${name} COMMAND /usr/bin/python3 -m unittest -v ${name}
            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT
-    "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;SANDBOX_ROOT=${SANDBOX_ROOT}")
+    "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;PLANTED_DLL=$<TARGET_FILE:planted_dll>;SANDBOX_ROOT=${SANDBOX_ROOT}")
 endforeach()
 
 # A short soak: ten runs cycling through every outcome, a kill mid-copy among them.

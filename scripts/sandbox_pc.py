@@ -195,10 +195,14 @@ class SandboxPc:
         if started:
             self._quiet([WINE, "cmd.exe", "/c", "exit"], check=False)
 
-    def run(self, program, timeout=300):
-        """Runs a Windows program by its Windows path; returns its console and exit status."""
+    def run(self, program, timeout=300, dll_overrides=""):
+        """Runs a Windows program by its Windows path; returns its console and exit status.
+        dll_overrides adds to WINEDLLOVERRIDES for this run, such as "shell32=n,b"."""
         self.warm()
-        completed = subprocess.run([WINE, str(self.windows_path(program))], env=self.env,
+        env = dict(self.env)
+        if dll_overrides:
+            env["WINEDLLOVERRIDES"] += ";" + dll_overrides
+        completed = subprocess.run([WINE, str(self.windows_path(program))], env=env,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.DEVNULL, timeout=timeout, check=False)
         return RunResult(completed.stdout, completed.returncode)

@@ -1,5 +1,7 @@
 #include "fake_pc.h"
 
+#include "platform_arrange.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -219,3 +221,17 @@ void WriteToStandardOutput(const char* bytes, size_t count) {
         thePc.console += bytes[i];
     }
 }
+
+// --- the platform contract's arrangements ---
+
+void ArrangeFolder(const char16_t* path) { thePc.AddFolder(path); }
+
+void ArrangeFile(const char16_t* path, const std::u16string& content) {
+    thePc.AddFile(path, content);
+}
+
+void ArrangeSecondName(const char16_t*, const char16_t* secondName) {
+    thePc.AddLink(secondName, false);
+}
+
+std::u16string FileContent(const char16_t* path) { return thePc.FileText(path); }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/platform_operations.h"
+#include "platform_arrange.h"
 
 namespace {
 
@@ -36,6 +37,34 @@ TEST(PlatformContract, ModulePathIsCutToTheBufferAndReportsItsSize) {
     EXPECT_EQ(GetModulePath(cut, 4), 4u);
     EXPECT_EQ(std::u16string(cut), std::u16string(whole, 3));
     EXPECT_EQ(cut[4], u'#');
+}
+
+TEST(PlatformContract, FilesFoldersAndLinksAreToldApart) {
+    ArrangeFolder(u"C:\\contract");
+    ArrangeFile(u"C:\\contract\\file.txt", u"x");
+    struct Case {
+        const char16_t* path;
+        bool exists, folder;
+    };
+    for (const Case& c : {Case{u"C:\\contract", true, true},
+                          Case{u"C:\\contract\\file.txt", true, false},
+                          Case{u"C:\\contract\\missing", false, false}}) {
+        EXPECT_EQ(PathExists(c.path), c.exists);
+        EXPECT_EQ(FolderExists(c.path), c.folder);
+        EXPECT_FALSE(IsLink(c.path));
+    }
+}
+
+TEST(PlatformContract, AppendWritesOnlyTheFileThePathNames) {
+    ArrangeFolder(u"C:\\contract");
+    AppendToFile(u"C:\\contract\\Castorel.log", u"ab", 2);
+    AppendToFile(u"c:\\CONTRACT\\castorel.LOG", u"cd", 2);  // letter case is no other file
+    EXPECT_EQ(FileContent(u"C:\\contract\\Castorel.log"), u"abcd");
+
+    ArrangeFile(u"C:\\contract\\win.ini", u"kept");
+    ArrangeSecondName(u"C:\\contract\\win.ini", u"C:\\contract\\other.log");
+    AppendToFile(u"C:\\contract\\other.log", u"ef", 2);
+    EXPECT_EQ(FileContent(u"C:\\contract\\win.ini"), u"kept");
 }
 
 }  // namespace
