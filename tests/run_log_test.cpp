@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "fake_pc.h"
 #include "log/run_log.h"
@@ -19,23 +20,28 @@ protected:
     std::u16string Log() const { return Pc().FileText(kLog); }
 };
 
-TEST_F(RunLogTest, StampIsTakenFromTwoClockReadings) {
-    Pc().clockReadings = {{2018, 3, 7, 9, 5, 2}};
-    RunStamp stamp = TakeRunStamp();
-    EXPECT_EQ(std::u16string(stamp.date), u"03/07/18");
-    EXPECT_EQ(std::u16string(stamp.time), u"09:05:02");
-    EXPECT_EQ(Pc().clockReads, 2u);
-
-    Pc().clockReadings = {{2000, 12, 31, 23, 59, 59}};
-    Pc().clockReads = 0;
-    EXPECT_EQ(std::u16string(TakeRunStamp().date), u"12/31/00");
-
-    // The date comes from the first reading and the time from the second, even across midnight.
-    Pc().clockReadings = {{2018, 3, 7, 23, 59, 59}, {2018, 3, 8, 0, 0, 0}};
-    Pc().clockReads = 0;
-    stamp = TakeRunStamp();
-    EXPECT_EQ(std::u16string(stamp.date), u"03/07/18");
-    EXPECT_EQ(std::u16string(stamp.time), u"00:00:00");
+TEST_F(RunLogTest, StampNamesTheOneMomentTheClockWasRead) {
+    struct Case {
+        std::vector<LocalClock> readings;  // what the clock gives, one reading after another
+        const char16_t* date;
+        const char16_t* time;
+    };
+    const Case cases[] = {
+        {{{2018, 3, 7, 9, 5, 2}}, u"03/07/18", u"09:05:02"},
+        {{{2000, 12, 31, 23, 59, 59}}, u"12/31/00", u"23:59:59"},
+        // A second reading past midnight would stamp the run a day early.
+        {{{2018, 12, 31, 23, 59, 59}, {2019, 1, 1, 0, 0, 0}}, u"12/31/18", u"23:59:59"},
+        {{{2020, 2, 29, 23, 59, 59}, {2020, 3, 1, 0, 0, 0}}, u"02/29/20", u"23:59:59"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.date));
+        Pc().clockReadings = c.readings;
+        Pc().clockReads = 0;
+        const RunStamp stamp = TakeRunStamp();
+        EXPECT_EQ(std::u16string(stamp.date), c.date);
+        EXPECT_EQ(std::u16string(stamp.time), c.time);
+        EXPECT_EQ(Pc().clockReads, 1u);
+    }
 }
 
 TEST_F(RunLogTest, BannerOpensANewFileWithoutByteOrderMark) {

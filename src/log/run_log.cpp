@@ -35,12 +35,13 @@ void EndCutRecordWithLineEnd(char16_t* record, size_t capacity) {
 
 }  // namespace
 
+// One reading for both texts: a date and a time read apart could straddle midnight and name a
+// moment a day before the run.
 RunStamp TakeRunStamp() {
     RunStamp stamp;
-    const LocalClock dateReading = ReadLocalClock();
-    PutTriple(stamp.date, dateReading.month, dateReading.day, dateReading.year, u'/');
-    const LocalClock timeReading = ReadLocalClock();
-    PutTriple(stamp.time, timeReading.hour, timeReading.minute, timeReading.second, u':');
+    const LocalClock now = ReadLocalClock();
+    PutTriple(stamp.date, now.month, now.day, now.year, u'/');
+    PutTriple(stamp.time, now.hour, now.minute, now.second, u':');
     return stamp;
 }
 

@@ -11,7 +11,7 @@ struct RunStamp {
     char16_t time[9];
 };
 
-/// Reads the local clock for the date, then again for the time.
+/// Reads the local clock once, for both the date and the time.
 RunStamp TakeRunStamp();
 
 /// Appends the finished text to the log file (none when the log path is empty) and echoes it
