@@ -9,6 +9,7 @@ packages=(
   wine64                                        # the sandbox PC
   python3 python3-pefile                        # icon drawing, sandbox scripting, exe checks
   clang libclang-rt-14-dev gcovr                # fuzzing and coverage
+  git osslsigncode openssl                      # the release kit and its signature
 )
 
 missing=()
