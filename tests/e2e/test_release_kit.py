@@ -26,13 +26,9 @@ def run(command, cwd, check=True):
 
 def committed_copy_of_work_tree(repo):
     """The work tree as it is now, committed in a repository of its own: the kit is built from
-    exactly what is under test, committed or not."""
-    names = run(["git", "ls-files", "--cached", "--others", "--exclude-standard", "-z"],
-                ROOT).stdout.split("\0")
-    for name in filter(None, names):
-        if (ROOT / name).is_file():
-            (repo / name).parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(ROOT / name, repo / name)
+    exactly what is under test, committed or not, even from a copy that is no repository."""
+    shutil.copytree(ROOT, repo, ignore=shutil.ignore_patterns(".git", "build", "dist",
+                                                              "__pycache__"))
     run(["git", "init", "-q"], repo)
     run(["git", "add", "-A"], repo)
     run(["git", "-c", "user.name=kit", "-c", "user.email=kit@test", "commit", "-qm", "kit"], repo)
@@ -79,7 +75,6 @@ class ReleaseKitTest(CastorelCase):
         super().setUpClass()
         cls.scratch = Path(tempfile.mkdtemp(dir=Path(os.environ["SANDBOX_ROOT"]).parent))
         cls.repo = cls.scratch / "repo"
-        cls.repo.mkdir()
         committed_copy_of_work_tree(cls.repo)
         for kit in ("first", "second"):
             run(["scripts/release.sh"], cls.repo)
