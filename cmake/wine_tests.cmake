@@ -27,18 +27,19 @@ set_target_properties(platform_win32_tests PROPERTIES CROSSCOMPILING_EMULATOR
   "/usr/bin/python3;${PROJECT_SOURCE_DIR}/scripts/sandbox_pc.py;--root;${SANDBOX_ROOT};exec")
 add_test(NAME platform_contract_under_wine COMMAND platform_win32_tests)
 
+set(E2E_ENVIRONMENT "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;PLANTED_DLL=$<TARGET_FILE:planted_dll>;SANDBOX_ROOT=${SANDBOX_ROOT}")
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/test_*.py)
 foreach(script ${E2E_TESTS})
   get_filename_component(name ${script} NAME_WE)
   add_test(NAME e2e_${name} COMMAND /usr/bin/python3 -m unittest -v ${name}
            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
-  set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT
-    "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;PLANTED_DLL=$<TARGET_FILE:planted_dll>;SANDBOX_ROOT=${SANDBOX_ROOT}")
+  set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT "${E2E_ENVIRONMENT}")
 endforeach()
 
-# A short soak: ten runs cycling through every outcome, a kill mid-copy among them.
-add_test(NAME soak_10_runs COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/scripts/soak.py
-         $<TARGET_FILE:Castorel> $<TARGET_FILE:hold_file> ${SANDBOX_ROOT} --runs 10)
+# A short soak: the scenario rows replayed into one long-lived log, a kill mid-copy among them.
+add_test(NAME soak_10_runs COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/soak.py
+         $<TARGET_FILE:Castorel> ${SANDBOX_ROOT} --runs 10)
+set_tests_properties(soak_10_runs PROPERTIES ENVIRONMENT "${E2E_ENVIRONMENT}")
 
 add_test(NAME wine_server_stop COMMAND /usr/bin/python3 -c
   "import sys; sys.path.insert(0, '${PROJECT_SOURCE_DIR}/scripts'); import sandbox_pc; sandbox_pc.SandboxPc('${SANDBOX_ROOT}').stop()")

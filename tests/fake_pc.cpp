@@ -1,14 +1,24 @@
 #include "fake_pc.h"
 
-#include "platform_arrange.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
+#include "platform_arrange.h"
+
 namespace {
 
 FakePc thePc;
+
+// A path as the fake stores it: ASCII letters in upper case, runs of `\` as one.
+std::u16string Canonical(const std::u16string& path) {
+    std::u16string canonical;
+    for (char16_t unit : path) {
+        if (unit == u'\\' && !canonical.empty() && canonical.back() == u'\\') continue;
+        canonical += (unit >= u'a' && unit <= u'z') ? static_cast<char16_t>(unit - 32) : unit;
+    }
+    return canonical;
+}
 
 // Every test starts from a fresh PC, whatever the test before it left behind.
 class FreshPcForEachTest : public ::testing::EmptyTestEventListener {
@@ -74,15 +84,6 @@ FakePc& Pc() { return thePc; }
 
 void ResetPc() { thePc = FakePc(); }
 
-std::u16string Canonical(const std::u16string& path) {
-    std::u16string canonical;
-    for (char16_t unit : path) {
-        if (unit == u'\\' && !canonical.empty() && canonical.back() == u'\\') continue;
-        canonical += (unit >= u'a' && unit <= u'z') ? static_cast<char16_t>(unit - 32) : unit;
-    }
-    return canonical;
-}
-
 std::string Narrow(const std::u16string& text) {
     std::string narrow;
     for (char16_t unit : text) {
@@ -118,10 +119,6 @@ void FakePc::AddLink(const std::u16string& path, bool toFolder) {
     entries[canonical] = FakeEntry{toFolder, u"", true};
 }
 
-bool FakePc::Has(const std::u16string& path) const {
-    return entries.count(Canonical(path)) > 0;
-}
-
 std::u16string FakePc::FileText(const std::u16string& path) const {
     const auto found = entries.find(Canonical(path));
     return found == entries.end() ? u"" : found->second.content;
@@ -152,20 +149,17 @@ void RemoveLastComponent(char16_t* path) {
 bool PathExists(const char16_t* path) {
     const std::u16string text = CheckedPath(path, "PathExists");
     if (text.find_first_of(u"*?") != std::u16string::npos) ADD_FAILURE() << "wildcard probed";
-    thePc.probes.push_back(text);
     return Lookup(text) != nullptr;
 }
 
 bool FolderExists(const char16_t* path) {
     const std::u16string text = CheckedPath(path, "FolderExists");
-    thePc.probes.push_back(text);
     const FakeEntry* entry = Lookup(text);
     return entry && entry->folder;
 }
 
 bool IsLink(const char16_t* path) {
     const std::u16string text = CheckedPath(path, "IsLink");
-    thePc.probes.push_back(text);
     const FakeEntry* entry = Lookup(text);
     return entry && entry->link;
 }
@@ -181,10 +175,7 @@ void AppendToFile(const char16_t* path, const char16_t* units, size_t count) {
     const std::u16string text = CheckedPath(path, "AppendToFile");
     thePc.appends.emplace_back(text, std::u16string(units, count));
     const std::u16string canonical = Canonical(text);
-    if (thePc.lockedFiles.count(canonical) || !ParentFolderExists(canonical) ||
-        IsReachedThroughLink(canonical)) {
-        return;
-    }
+    if (!ParentFolderExists(canonical) || IsReachedThroughLink(canonical)) return;
     FakeEntry& entry = thePc.entries[canonical];
     if (entry.folder) return;
     entry.content.append(units, count);
@@ -196,9 +187,7 @@ bool CopyFileOverwrite(const char16_t* source, const char16_t* destination) {
     thePc.fileCopies.emplace_back(sourceText, destinationText);
     const FakeEntry* from = Lookup(sourceText);
     const std::u16string to = Canonical(destinationText);
-    if (!from || from->folder || thePc.lockedFiles.count(to) || !ParentFolderExists(to)) {
-        return false;
-    }
+    if (!from || from->folder || !ParentFolderExists(to)) return false;
     thePc.entries[to] = *from;
     return true;
 }

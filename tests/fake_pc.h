@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <map>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,27 +25,21 @@ struct FakePc {
     std::vector<LocalClock> clockReadings{{2018, 3, 7, 9, 5, 2}};
     size_t clockReads = 0;
     std::string console;  // the bytes standard output receives, LF already turned into CR LF
-    std::set<std::u16string> lockedFiles;  // held by another process: no write, no copy over
     int shellReturn = 0;
     bool shellAborted = false;
     std::vector<std::pair<std::u16string, std::u16string>> shellCopies;  // source, destination
-    std::vector<std::u16string> probes;  // every PathExists, FolderExists and IsLink, in order
     std::vector<std::pair<std::u16string, std::u16string>> appends;  // path, text: every call
     std::vector<std::pair<std::u16string, std::u16string>> fileCopies;  // source, destination
 
     void AddFolder(const std::u16string& path);  // with every folder above it
     void AddFile(const std::u16string& path, const std::u16string& content = u"");
     void AddLink(const std::u16string& path, bool toFolder);  // with every folder above it
-    bool Has(const std::u16string& path) const;
     std::u16string FileText(const std::u16string& path) const;
 };
 
 /// The machine the platform operations act on; each test starts from a fresh one.
 FakePc& Pc();
 void ResetPc();
-
-/// A path as the fake stores it: ASCII letters in upper case, runs of `\` as one.
-std::u16string Canonical(const std::u16string& path);
 
 /// Readable text of UTF-16 for failure messages and expectations (units above 0x7F as \u).
 std::string Narrow(const std::u16string& text);

@@ -1,20 +1,23 @@
-// Whole runs with every text that grows with its input swept across the 260-unit capacity:
-// the executable's folder and name (and with them the fallback log path, the copy source, the
-// companion source and the records that show them) and the fixed-drive list. Under the
-// sanitizers any overrun fails the run; the checks below catch cut paths and broken records.
+// Every text that grows with its input, swept across the 260-unit capacity: whole runs with the
+// executable's folder and name (and with them the fallback log path, the copy source, the
+// companion source and the records that show them), the fixed-drive list, and records cut to
+// fit. Under the sanitizers any overrun fails the run; the checks below catch cut paths and
+// broken records.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "app/run_sequence.h"
 #include "fake_pc.h"
-#include "run_texts.h"
 
 namespace {
 
+const char16_t* const kSystemLog = u"c:\\System.sav\\Logs\\Castorel.log";
+
 // A folder of exactly `length` units ending in `\`: drive C and segments of up to 40 units, or
-// a bare relative folder when too short for a drive.
+// a bare relative folder when too short for a drive, or none at all.
 std::u16string FolderOfLength(size_t length) {
+    if (length == 0) return u"";
     if (length < 3) return std::u16string(length - 1, u'r') + u"\\";
     std::u16string folder = u"C:\\";
     while (folder.size() < length) {
@@ -87,18 +90,20 @@ void CheckRun(const std::u16string& exePath, const Layout& layout) {
 
     const bool fails = layout.flag && !sourceFits;
     EXPECT_EQ(status, fails ? 1 : 0);
+    EXPECT_EQ(Pc().console.find("Copy failed with error code [206]") != std::string::npos, fails);
     const std::string result = fails ? "Result=FAIL\r\r\n" : "Result=PASS\r\r\n";
     ASSERT_GE(Pc().console.size(), result.size());
     EXPECT_EQ(Pc().console.substr(Pc().console.size() - result.size()), result);
 }
 
-TEST(LengthSweep, ExecutableFolderFromOneTo300Units) {
+TEST(LengthSweep, ExecutableFolderFromNoneTo300Units) {
     const Layout layouts[] = {{true, false, true}, {true, true, true}, {false, false, true},
                               {true, false, false}};
-    for (size_t length = 1; length <= 300; ++length) {
+    for (size_t length = 0; length <= 300; ++length) {
         const std::u16string folder = FolderOfLength(length);
         ASSERT_EQ(folder.size(), length);
         for (const char16_t* name : {u"C.exe", u"Castorel.exe", u""}) {
+            if (folder.empty() && !*name) continue;  // no path at all: the abnormal end
             for (const Layout& layout : layouts) {
                 SCOPED_TRACE(testing::Message()
                              << "folder of " << length << " units, name " << Narrow(name)
@@ -128,6 +133,36 @@ TEST(LengthSweep, FixedDriveListFromNoneToAll26) {
         EXPECT_NE(log.find(u"Fixed list [" + list + u"]\r\n"), std::u16string::npos);
         EXPECT_EQ(Pc().shellCopies.size(), count > 0 ? 1u : 0u);
     }
+}
+
+// A record cut to fit still ends its line, and never parts a surrogate pair: it steps back
+// only over a real pair, never over a lone surrogate.
+TEST(LengthSweep, RecordsAroundTheCapacityAreCutWhole) {
+    const char16_t* const log = u"C:\\Logs\\Castorel.log";
+    auto logged = [log](const std::u16string& text) {
+        ResetPc();
+        Pc().AddFolder(u"C:\\Logs");
+        AppendComposedRecord(log, u"%s\r\n", {text.c_str()});
+        AppendComposedRecord(log, u"next\r\n", {});
+        return Pc().FileText(log);
+    };
+    for (size_t length = 240; length <= 270; ++length) {
+        const std::u16string cut = std::u16string(length, u'a').substr(0, kMaxPath - 3);
+        EXPECT_EQ(logged(std::u16string(length, u'a')), cut + u"\r\nnext\r\n") << length;
+    }
+    const std::u16string pair = u"\U0001F600";
+    for (size_t prefix = kMaxPath - 8; prefix < kMaxPath; ++prefix) {
+        const std::u16string text = std::u16string(prefix, u'a') + pair + pair + pair;
+        // A pair would start at the last place before CR LF: it goes whole to the next line.
+        const bool pairAtTheEdge = prefix <= kMaxPath - 4 && (kMaxPath - 4 - prefix) % 2 == 0;
+        const size_t keep = pairAtTheEdge ? kMaxPath - 4 : kMaxPath - 3;
+        EXPECT_EQ(logged(text), text.substr(0, keep) + u"\r\nnext\r\n") << prefix;
+    }
+    const std::u16string lone(300, char16_t{0xDADA});
+    EXPECT_EQ(logged(lone), lone.substr(0, kMaxPath - 3) + u"\r\nnext\r\n");
+    const std::u16string unpaired =
+        std::u16string(kMaxPath - 4, u'a') + char16_t{0xD83D} + std::u16string(9, char16_t{0xE000});
+    EXPECT_EQ(logged(unpaired), unpaired.substr(0, kMaxPath - 3) + u"\r\nnext\r\n");
 }
 
 }  // namespace

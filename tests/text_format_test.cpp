@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fake_pc.h"
-#include "platform/text_format.h"
+#include "platform/platform_operations.h"
 
 namespace {
 
@@ -65,6 +65,19 @@ TEST(ComposeText, CutsAtCapacityAndNeverWritesPastIt) {
     EXPECT_EQ(TextLength(path), kMaxPath - 1);
     EXPECT_FALSE(ComposeText(path, u"%s%d", {exact.c_str(), 7}));
     EXPECT_EQ(path[kMaxPath - 2], u'x');
+}
+
+TEST(ConsoleText, UnitsAboveLatin1PrintAsQuestionMarksAcrossTheBlocksEdge) {
+    ResetPc();
+    PrintToConsole(u"ExeDir=[%s]\r\n", {u"C:\\\u00E9\u0100\U0001F600z\\"});
+    EXPECT_EQ(Pc().console, "ExeDir=[C:\\\xE9???z\\]\r\r\n");
+
+    // Longer than the console block: nothing lost or repeated at the block's edge.
+    Pc().console.clear();
+    const std::u16string longText(1500, u'\u0101');
+    PrintToConsole(u"[%s]", {longText.c_str()});
+    EchoToConsole(std::u16string(1500, u'e').c_str());
+    EXPECT_EQ(Pc().console, "[" + std::string(1500, '?') + "]" + std::string(1500, 'e'));
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from castorel_case import SYSTEM_LOG, CastorelCase
+from scenarios import ROWS, Helpers, SandboxPc, play
 
 ROOT = Path(__file__).resolve().parents[2]
 KIT = "dist/Castorel-1.0.0.1"
@@ -69,10 +69,9 @@ def authenticode_digest(data):
                           + data[directory + 8:table]).hexdigest()
 
 
-class ReleaseKitTest(CastorelCase):
+class ReleaseKitTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        super().setUpClass()
         cls.scratch = Path(tempfile.mkdtemp(dir=Path(os.environ["SANDBOX_ROOT"]).parent))
         cls.repo = cls.scratch / "repo"
         committed_copy_of_work_tree(cls.repo)
@@ -132,16 +131,9 @@ class ReleaseKitTest(CastorelCase):
                              | set(range(directory, directory + 8)))
 
     def test_signed_tool_does_the_typical_job(self):
-        self.pc.put_folder("C:\\System.sav\\Logs")
-        self.pc.add_drive("d")
-        self.pc.put_file("D:\\Recovery\\_VLTRP2.FLG")
-        tool = self.pc.install_tool(self.signed / "Castorel.exe",
-                                    fu_files={"readme.txt": b"a", "a\\b.txt": b"b"})
-        result = self.run_tool(tool)
-        self.assertEqual(result.status, 0)
-        self.assertEqual(self.pc.read("D:\\preload\\RM_Reserve\\a\\b.txt"), b"b")
-        self.assertTrue(self.log_text(SYSTEM_LOG).endswith("Copy file successful with return "
-                                                           "code: 1\r\nResult=PASS\r\n"))
+        typical = next(row for row in ROWS if row.name == "typical run")
+        pc = SandboxPc(os.environ["SANDBOX_ROOT"]).ensure().reset()
+        self.assertEqual(play(pc, typical, self.signed / "Castorel.exe", Helpers()), [])
 
     def test_a_work_tree_with_uncommitted_changes_is_refused(self):
         readme = self.repo / "README.md"

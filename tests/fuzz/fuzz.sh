@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs each fuzz target for a number of executions and prints executions and findings:
-#   scripts/fuzz.sh [RUNS] [--keep]
+#   tests/fuzz/fuzz.sh [RUNS] [--keep]
 # Starts from the corpus kept in tests/fuzz/corpus; --keep merges what a run found into it.
 # Findings (inputs that failed a check or a sanitizer) go to build/fuzz/findings.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 runs=${1:-100000}
 keep=${2:-}
 
@@ -13,7 +13,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 
 findings_total=0
-for target in compose_text_fuzz console_text_fuzz record_writer_fuzz; do
+for target in text_fuzz; do
   work=build/fuzz/corpus/$target
   findings=build/fuzz/findings
   mkdir -p "$work" "$findings" "tests/fuzz/corpus/$target"

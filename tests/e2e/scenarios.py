@@ -1,0 +1,265 @@
+"""One definition of every run: the table of scenarios that the end-to-end test and the soak both
+play with the real Castorel.exe under Wine. A row gives the PC's layout, the records the run must
+log, and the files it must leave or leave alone; the console and the exit status follow from the
+records by the tool's rules, so no row states them twice."""
+import os
+import re
+import shutil
+import sys
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Callable, Optional
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
+from sandbox_pc import SandboxPc, decode_log  # noqa: E402,F401
+
+SYSTEM_LOG = "c:\\System.sav\\Logs\\Castorel.log"
+FLAG = "Recovery\\_VLTRP2.FLG"
+FOLDER = object()  # in Row.put: a folder rather than a file
+BANNER = object()  # in Row.records: the run's banner, the same at both places
+ABOVE_LATIN1 = re.compile("[^\x00-\xff]")
+ABOVE_LATIN1_ON = re.compile("[^\x00-\xff].*", re.S)  # a record's echo stops there
+BANNER_SHAPE = re.compile(r"\n\n={32} \d\d/\d\d/\d\d \d\d:\d\d:\d\d ={40}")
+FU = {"readme.txt": b"payload\r\n", "drivers\\net.inf": b"net", "drivers\\audio\\audio.inf": b"a"}
+RESERVE = {f"D:\\preload\\RM_Reserve\\{name}": data for name, data in FU.items()}
+PLANTED = ("shell32", "shlwapi", "user32", "shcore")
+
+
+@dataclass
+class Helpers:
+    """The helper programs some layouts need, built beside Castorel.exe."""
+    hold_file: str = os.environ.get("HOLD_FILE_EXE", "")
+    planted_dll: str = os.environ.get("PLANTED_DLL", "")
+
+
+@dataclass
+class Row:
+    name: str
+    records: list  # what the log receives, without line ends
+    folder: str = "C:\\pkg"  # the tool's folder
+    drives: dict = field(default_factory=dict)  # letter: Wine drive kind, besides C
+    put: dict = field(default_factory=dict)  # laid out before the tool: path: bytes or FOLDER
+    lay_out: Optional[Callable] = None  # lay_out(pc, helpers) for what put can't say
+    log_folder: bool = True
+    fu: dict = field(default_factory=lambda: dict(FU))
+    companion: Optional[bytes] = b"MZ companion"
+    log: str = SYSTEM_LOG  # the log path the tool chooses
+    log_written: bool = True  # False: the records reach the console only
+    hold: Optional[tuple] = None  # (path, mode) held open by another program during the run
+    dll_overrides: str = ""
+    files: dict = field(default_factory=dict)  # after the run: path: bytes, or None for absent
+    unchanged: tuple = ()  # files or folders the run must leave as they were
+
+    @property
+    def tool(self):
+        return self.folder.rstrip("\\") + "\\Castorel.exe"
+
+    @property
+    def status(self):
+        return 1 if self.records[-1] == "Result=FAIL" else 0
+
+
+def update(fixed, flagged=None, result="Copy successfully", source="C:\\pkg\\FU\\*"):
+    """The recovery-partition update's records: every fixed drive examined up to the flagged."""
+    examined = fixed[: fixed.index(flagged) + 1] if flagged else fixed
+    records = [f"Fixed list [{''.join(root + ';' for root in fixed)}]"]
+    records += [f"First found fixed drive letter [{root}]" for root in examined]
+    if not flagged:
+        return records + ["Cannot finf RP, skip FU copy"]
+    return records + [f"Find RP flag in [{flagged}]",
+                      f"Copy [{source}] to [{flagged}preload\\RM_Reserve]", result]
+
+
+def companion(folder="C:\\pkg", outcome="successful"):
+    """The companion install's records; its source is the tool's folder without a trailing
+    backslash but a root's, then "\\QXCUST2.exe"."""
+    source = folder + "\\QXCUST2.exe"
+    if outcome == "missing":
+        return [f"Source file not exists: {source}"]
+    code = 1 if outcome == "successful" else 0
+    return [f"{source} copy to c:\\Windows\\QXCUST2.exe",
+            f"Copy file {outcome} with return code: {code}"]
+
+
+def run(update_records, companion_records=None, verdict="PASS"):
+    return [BANNER, *update_records, BANNER, *(companion_records or companion()),
+            f"Result={verdict}"]
+
+
+ON_C = ["C:\\"]
+ON_C_D = ["C:\\", "D:\\"]
+FLAG_ON_D = {"D:\\" + FLAG: b""}
+COPY_FAILED = "Copy failed with error code [{}]"
+OVERLONG = "C:\\" + "\\".join(letter * 50 for letter in "abcde")  # its tool path: 270 units
+WIN_INI = "c:\\windows\\win.ini"
+
+
+def link(path, target, make=os.symlink):
+    """A layout step: `path` becomes a link to `target` (both Windows paths)."""
+    def step(pc, _):
+        pc.put_folder(path[: path.rfind("\\")])
+        pc.put_folder("C:\\elsewhere\\Logs")
+        make(pc.windows_path(target), pc.windows_path(path))
+    return step
+
+
+def plant_dlls(pc, helpers):
+    pc.put_folder("C:\\pkg")
+    for name in PLANTED:
+        shutil.copyfile(helpers.planted_dll, pc.windows_path(f"C:\\pkg\\{name}.dll"))
+
+
+ROWS = [
+    # Where the log goes, and what it and the console show.
+    Row("log folder takes the log", run(update(ON_C))),
+    Row("log beside the tool without a log folder", run(update(ON_C)), log_folder=False,
+        log="C:\\pkg\\Castorel.log"),
+    Row("log folder that is a file does not count", run(update(ON_C)), log_folder=False,
+        put={"C:\\System.sav\\Logs": b"a file"}, log="C:\\pkg\\Castorel.log",
+        unchanged=("C:\\System.sav\\Logs",)),
+    Row("format directives in folder names are plain text",
+        run(update(ON_C), companion("C:\\pkg %s%d%c%%")), folder="C:\\pkg %s%d%c%%"),
+    Row("units above Latin-1 print as ? and end a record's echo",
+        run(update(ON_C), companion("C:\\caf\u00e9\\\u4e2d")), folder="C:\\caf\u00e9\\\u4e2d"),
+    Row("overlong tool path runs on cut to 259 units", run(update(ON_C), [
+        ("Source file not exists: " + (OVERLONG + "\\QXCUST2.exe")[:259])[:257]]),
+        folder=OVERLONG),
+    Row("log held without write sharing keeps its records off the file", run(update(ON_C)),
+        put={SYSTEM_LOG: "kept\r\n".encode("utf-16-le")}, log_written=False,
+        hold=(SYSTEM_LOG, "deny-write"), unchanged=(SYSTEM_LOG,)),
+    Row("log held open for writing keeps its records off the file", run(update(ON_C)),
+        put={SYSTEM_LOG: "kept\r\n".encode("utf-16-le")}, log_written=False,
+        hold=(SYSTEM_LOG, "write"), unchanged=(SYSTEM_LOG,)),
+    # Which drive is serviced, what lands where, and the verdict.
+    Row("typical run", run(update(ON_C_D, "D:\\")), drives={"d": "hd"},
+        put={**FLAG_ON_D, "c:\\Windows\\QXCUST2.exe": b"old companion"},
+        files={**RESERVE, "c:\\Windows\\QXCUST2.exe": b"MZ companion"}),
+    Row("no flag anywhere passes", run(update(ON_C_D)), drives={"d": "hd"},
+        files={"D:\\preload": None}),
+    Row("only the first flagged drive is serviced", run(update(["C:\\", "D:\\", "E:\\"], "D:\\")),
+        drives={"d": "hd", "e": "hd"}, put={**FLAG_ON_D, "E:\\" + FLAG: b""},
+        files={**RESERVE, "E:\\preload": None}),
+    Row("a flag that is a folder counts", run(update(ON_C_D, "D:\\")), drives={"d": "hd"},
+        put={"D:\\" + FLAG: FOLDER}, files=RESERVE),
+    Row("a flag on a removable drive is never seen", run(update(ON_C)),
+        drives={"e": "floppy"}, put={"E:\\" + FLAG: b""}, files={"E:\\preload": None}),
+    # Wine's shell reports a reserve that is a plain file only by its mark of aborted work.
+    Row("failed copy fails the run after closing it",
+        run(update(ON_C_D, "D:\\", COPY_FAILED.format(1223)), verdict="FAIL"),
+        drives={"d": "hd"}, put={**FLAG_ON_D, "D:\\preload\\RM_Reserve": b"in the way"},
+        files={"c:\\Windows\\QXCUST2.exe": b"MZ companion"},
+        unchanged=("D:\\preload\\RM_Reserve",)),
+    Row("tool in a drive root", run(update(ON_C, "C:\\", source="C:\\FU\\*"), companion("C:\\")),
+        folder="C:\\", put={"C:\\" + FLAG: b""},
+        files={f"C:\\preload\\RM_Reserve\\{name}": data for name, data in FU.items()}),
+    Row("copy replaces files and keeps the others", run(update(ON_C_D, "D:\\")),
+        drives={"d": "hd"}, put={**FLAG_ON_D, "D:\\preload\\RM_Reserve\\readme.txt": b"stale",
+                                 "D:\\preload\\RM_Reserve\\keep.me": b"kept"},
+        files={**RESERVE, "D:\\preload\\RM_Reserve\\keep.me": b"kept"}),
+    Row("missing companion is logged and the run passes",
+        run(update(ON_C), companion(outcome="missing")), companion=None,
+        files={"c:\\Windows\\QXCUST2.exe": None}),
+    Row("companion held open is logged and the verdict stands",
+        run(update(ON_C), companion(outcome="failed")),
+        put={"c:\\Windows\\QXCUST2.exe": b"in use"},
+        hold=("c:\\Windows\\QXCUST2.exe", "deny-write"), unchanged=("c:\\Windows\\QXCUST2.exe",)),
+    # What a standard user may plant beside the elevated tool or on its paths.
+    Row("DLLs planted beside the tool are never loaded", run(update(ON_C_D, "D:\\")),
+        drives={"d": "hd"}, put=FLAG_ON_D, lay_out=plant_dlls,
+        dll_overrides=",".join(PLANTED) + "=n,b",
+        files={**RESERVE, **{f"C:\\pkg\\{name}.dll.loaded": None for name in PLANTED}}),
+    Row("a log that links to another file is never written", run(update(ON_C)),
+        lay_out=link(SYSTEM_LOG, WIN_INI), log_written=False, unchanged=(WIN_INI,)),
+    Row("a log that is another file's second name is never written", run(update(ON_C)),
+        lay_out=link(SYSTEM_LOG, WIN_INI, os.link), log_written=False, unchanged=(WIN_INI,)),
+    Row("c:\\System.sav as a link is not written through", run(update(ON_C)), log_folder=False,
+        lay_out=link("C:\\System.sav", "C:\\elsewhere"), log="C:\\pkg\\Castorel.log",
+        unchanged=("C:\\elsewhere",)),
+    Row("the log folder as a link is not written through", run(update(ON_C)), log_folder=False,
+        lay_out=link("C:\\System.sav\\Logs", "C:\\elsewhere\\Logs"), log="C:\\pkg\\Castorel.log",
+        unchanged=("C:\\elsewhere",)),
+    Row("a reserve reached through a linked preload is never copied into",
+        run(update(ON_C_D, "D:\\", COPY_FAILED.format(4395)), verdict="FAIL"),
+        drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\target\\readme.txt": b"kept"},
+        lay_out=link("D:\\preload", "C:\\target"), unchanged=("C:\\target",)),
+    Row("a reserve that is a link is never copied into",
+        run(update(ON_C_D, "D:\\", COPY_FAILED.format(4395)), verdict="FAIL"),
+        drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\target\\readme.txt": b"kept"},
+        lay_out=link("D:\\preload\\RM_Reserve", "C:\\target"), unchanged=("C:\\target",)),
+]
+
+
+def lay_out(pc, row, exe, helpers):
+    """The row's PC on top of one that `reset` left with only drive C."""
+    for letter, kind in row.drives.items():
+        pc.add_drive(letter, kind)
+    if row.log_folder:
+        pc.put_folder("C:\\System.sav\\Logs")
+    for path, data in row.put.items():
+        pc.put_folder(path) if data is FOLDER else pc.put_file(path, data)
+    if row.lay_out:
+        row.lay_out(pc, helpers)
+    return pc.install_tool(exe, folder=row.folder, fu_files=row.fu, companion=row.companion)
+
+
+def snapshot(pc, path):
+    """A file's bytes, or a folder's every file and its bytes, to compare before and after."""
+    target = pc.windows_path(path)
+    if target.is_dir():
+        return sorted((str(p.relative_to(target)), p.is_file() and p.read_bytes())
+                      for p in target.rglob("*"))
+    return target.read_bytes() if target.exists() else None
+
+
+def play(pc, row, exe, helpers, run_program=None):
+    """Lays the row out, runs the tool, and returns what differs from the row: a list of
+    findings, empty when the run did all it should."""
+    tool = lay_out(pc, row, exe, helpers)
+    before = {path: snapshot(pc, path) for path in row.unchanged}
+    log_before = pc.read(row.log) or b""
+    if row.hold:
+        with pc.holding(helpers.hold_file, *row.hold):
+            result = pc.run(tool, dll_overrides=row.dll_overrides)
+    else:
+        result = pc.run(tool, dll_overrides=row.dll_overrides)
+    return check(pc, row, tool, result, log_before, before)
+
+
+def record_texts(row, banner):
+    return [banner if record is BANNER else record for record in row.records]
+
+
+def console_of(tool, log, texts):
+    """What standard output receives: the location lines with each unit above U+00FF as "?",
+    then each record's echo, which stops at its first unit above U+00FF; every LF as CR LF."""
+    exe = tool[:259]
+    shown = exe, exe[: exe.rfind("\\") + 1], log
+    lines = "".join(f"{name}=[{ABOVE_LATIN1.sub('?', value)}]\r\n"
+                    for name, value in zip(("ExePath", "ExeDir", "logPath"), shown))
+    echo = "".join(ABOVE_LATIN1_ON.sub("", text + "\r\n") for text in texts)
+    return (lines + echo).replace("\n", "\r\n").encode("latin-1")
+
+
+def check(pc, row, tool, result, log_before, before):
+    findings = []
+    console = result.console.decode("latin-1").replace("\r\n", "\n")
+    banner = BANNER_SHAPE.search(console)
+    texts = record_texts(row, banner.group(0) if banner else "<no banner>")
+    expected_log = "".join(text + "\r\n" for text in texts)
+    log = pc.read(row.log) or b""
+    if log[: len(log_before)] != log_before:
+        findings.append("earlier log bytes changed")
+    added = decode_log(log[len(log_before):])
+    if added != (expected_log if row.log_written else ""):
+        findings.append(f"log received {added!r}")
+    if result.console != console_of(tool, row.log, texts):
+        findings.append(f"console {result.console!r}")
+    if result.status != row.status:
+        findings.append(f"exit status {result.status}, expected {row.status}")
+    for path, data in row.files.items():
+        if snapshot(pc, path) != data:
+            findings.append(f"{path} holds {snapshot(pc, path)!r}, expected {data!r}")
+    for path, data in before.items():
+        if snapshot(pc, path) != data:
+            findings.append(f"{path} changed")
+    return findings

@@ -1,0 +1,130 @@
+// Answers of the system that Wine never gives, played through the in-memory PC: the shell's
+// error numbers and its silent aborts, a clock read across midnight, an executable path that
+// can't be read, and the final-path forms of shares and letter case.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/run_sequence.h"
+#include "fake_pc.h"
+#include "servicing/recovery_partition_update.h"
+
+namespace {
+
+const char16_t* const kSystemLog = u"c:\\System.sav\\Logs\\Castorel.log";
+
+void PcWithFlagOnDAndE() {
+    ResetPc();
+    for (char16_t letter : {u'C', u'D', u'E'}) Pc().driveTypes[letter] = kDriveFixed;
+    Pc().AddFolder(u"c:\\System.sav\\Logs");
+    Pc().AddFile(u"D:\\Recovery\\_VLTRP2.FLG");
+    Pc().AddFile(u"E:\\Recovery\\_VLTRP2.FLG");
+}
+
+TEST(SystemAnswers, TheShellsAnswerAloneDecidesTheVerdict) {
+    struct Case {
+        int shellReturn;
+        bool aborted;
+        const char16_t* lastRecords;
+        int status;
+    };
+    const Case cases[] = {
+        {0, false, u"Copy successfully\r\n", 0},
+        {0x75, false, u"Copy failed with error code [117]\r\n", 1},
+        {-1, false, u"Copy failed with error code [-1]\r\n", 1},
+        // A copy the shell aborted silently is no success.
+        {0, true, u"Copy failed with error code [1223]\r\n", 1},
+        {0x7C, true, u"Copy failed with error code [124]\r\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shellReturn);
+        PcWithFlagOnDAndE();
+        Pc().shellReturn = c.shellReturn;
+        Pc().shellAborted = c.aborted;
+        EXPECT_EQ(RunCastorel(), c.status);
+        const std::u16string log = Pc().FileText(kSystemLog);
+        EXPECT_NE(log.find(u"Copy [C:\\pkg\\FU\\*] to [D:\\preload\\RM_Reserve]\r\n" +
+                           std::u16string(c.lastRecords)),
+                  std::u16string::npos)
+            << Narrow(log);
+        EXPECT_EQ(Pc().shellCopies.size(), 1u) << "no other drive is tried";
+    }
+}
+
+TEST(SystemAnswers, StampNamesTheOneMomentTheClockWasRead) {
+    struct Case {
+        std::vector<LocalClock> readings;  // what the clock gives, one reading after another
+        const char16_t* date;
+        const char16_t* time;
+    };
+    const Case cases[] = {
+        {{{2018, 3, 7, 9, 5, 2}}, u"03/07/18", u"09:05:02"},
+        {{{2000, 12, 31, 23, 59, 59}}, u"12/31/00", u"23:59:59"},
+        // A second reading past midnight would stamp the run a day early.
+        {{{2018, 12, 31, 23, 59, 59}, {2019, 1, 1, 0, 0, 0}}, u"12/31/18", u"23:59:59"},
+        {{{2020, 2, 29, 23, 59, 59}, {2020, 3, 1, 0, 0, 0}}, u"02/29/20", u"23:59:59"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.date));
+        ResetPc();
+        Pc().clockReadings = c.readings;
+        const RunStamp stamp = TakeRunStamp();
+        EXPECT_EQ(std::u16string(stamp.date), c.date);
+        EXPECT_EQ(std::u16string(stamp.time), c.time);
+        EXPECT_EQ(Pc().clockReads, 1u);
+    }
+}
+
+TEST(SystemAnswers, UnreadableExePathEndsAbnormallyWithoutLogging) {
+    ResetPc();
+    Pc().AddFolder(u"c:\\System.sav\\Logs");
+    Pc().modulePathUnreadable = true;
+    EXPECT_THROW(
+        {
+            try {
+                RunCastorel();
+            } catch (int32_t code) {
+                EXPECT_EQ(code, static_cast<int32_t>(0x80004005));
+                throw;
+            }
+        },
+        int32_t);
+    EXPECT_EQ(Pc().console, "Get exe path failed [0]\r\r\n");
+    EXPECT_TRUE(Pc().appends.empty());
+    EXPECT_EQ(Pc().clockReads, 0u);
+#if GTEST_HAS_DEATH_TEST && !defined(_WIN32)
+    // Nothing catches it: the process aborts with a status that is neither PASS nor FAIL.
+    // The noexcept frame stands in for the entry: the exception leaves it uncaught.
+    EXPECT_EXIT([]() noexcept { RunCastorel(); }(), [](int status) { return !WIFEXITED(status); },
+                "");
+#endif
+}
+
+TEST(SystemAnswers, OnlyTheLogsNameInThatVeryFolderIsTheLog) {
+    struct Case {
+        const char16_t* file;
+        const char16_t* folder;
+        bool same;
+    };
+    const Case cases[] = {
+        {u"\\\\?\\C:\\System.sav\\Logs\\Castorel.log", u"\\\\?\\C:\\System.sav\\Logs", true},
+        {u"\\\\?\\C:\\System.sav\\Logs\\CASTOREL.LOG", u"\\\\?\\C:\\System.sav\\Logs", true},
+        {u"\\\\?\\C:\\Castorel.log", u"\\\\?\\C:\\", true},
+        {u"\\\\?\\UNC\\server\\share\\pkg\\Castorel.log", u"\\\\?\\UNC\\server\\share\\pkg", true},
+        {u"\\\\?\\C:\\windows\\win.ini", u"\\\\?\\C:\\System.sav\\Logs", false},
+        {u"\\\\?\\C:\\pkg2\\Castorel.log", u"\\\\?\\C:\\pkg", false},
+        {u"\\\\?\\C:\\pkg\\sub\\Castorel.log", u"\\\\?\\C:\\pkg", false},
+        {u"\\\\?\\C:\\pkg\\Castorel.log2", u"\\\\?\\C:\\pkg", false},
+        {u"\\\\?\\C:\\pkg\\Castorel.lo", u"\\\\?\\C:\\pkg", false},
+        {u"\\\\?\\C:\\pkg", u"\\\\?\\C:\\pkg", false},
+        {u"\\\\?\\C:\\PKG\\Castorel.log", u"\\\\?\\C:\\pkg", false},  // the folder's part is exact
+        {u"\\\\?\\C:\\pkg\\Castorel.log", u"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsFinalPathOfLeafInFolder(c.file, c.folder, u"Castorel.log"), c.same)
+            << Narrow(c.file);
+    }
+}
+
+}  // namespace
