@@ -10,6 +10,14 @@ add_library(planted_dll SHARED ${PROJECT_SOURCE_DIR}/tests/e2e/planted_dll.cpp)
 target_link_libraries(planted_dll PRIVATE castorel_warnings)
 target_link_options(planted_dll PRIVATE -static)
 
+set(E2E_ENVIRONMENT "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;PLANTED_DLL=$<TARGET_FILE:planted_dll>;SANDBOX_ROOT=${SANDBOX_ROOT}")
+# The scenario table first: it catches the most, soonest.
+foreach(name test_scenarios test_executable test_sandbox_pc test_release_kit)
+  add_test(NAME e2e_${name} COMMAND /usr/bin/python3 -m unittest -v ${name}
+           WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT "${E2E_ENVIRONMENT}")
+endforeach()
+
 set_target_properties(castorel_tests PROPERTIES
   CROSSCOMPILING_EMULATOR "/usr/bin/python3;${PROJECT_SOURCE_DIR}/scripts/sandbox_pc.py;--root;${SANDBOX_ROOT};exec")
 target_link_options(castorel_tests PRIVATE -static)
@@ -26,15 +34,6 @@ target_link_options(platform_win32_tests PRIVATE -static)
 set_target_properties(platform_win32_tests PROPERTIES CROSSCOMPILING_EMULATOR
   "/usr/bin/python3;${PROJECT_SOURCE_DIR}/scripts/sandbox_pc.py;--root;${SANDBOX_ROOT};exec")
 add_test(NAME platform_contract_under_wine COMMAND platform_win32_tests)
-
-set(E2E_ENVIRONMENT "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;PLANTED_DLL=$<TARGET_FILE:planted_dll>;SANDBOX_ROOT=${SANDBOX_ROOT}")
-file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/test_*.py)
-foreach(script ${E2E_TESTS})
-  get_filename_component(name ${script} NAME_WE)
-  add_test(NAME e2e_${name} COMMAND /usr/bin/python3 -m unittest -v ${name}
-           WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
-  set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT "${E2E_ENVIRONMENT}")
-endforeach()
 
 # A short soak: the scenario rows replayed into one long-lived log, a kill mid-copy among them.
 add_test(NAME soak_10_runs COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/soak.py

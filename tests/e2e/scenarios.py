@@ -11,7 +11,7 @@ from pathlib import Path
 from typing import Callable, Optional
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
-from sandbox_pc import SandboxPc, decode_log  # noqa: E402,F401
+from sandbox_pc import SandboxPc, decode_log  # noqa: E402
 
 SYSTEM_LOG = "c:\\System.sav\\Logs\\Castorel.log"
 FLAG = "Recovery\\_VLTRP2.FLG"
@@ -49,10 +49,6 @@ class Row:
     dll_overrides: str = ""
     files: dict = field(default_factory=dict)  # after the run: path: bytes, or None for absent
     unchanged: tuple = ()  # files or folders the run must leave as they were
-
-    @property
-    def tool(self):
-        return self.folder.rstrip("\\") + "\\Castorel.exe"
 
     @property
     def status(self):
