@@ -125,6 +125,10 @@ TEST(SystemAnswers, OnlyTheLogsNameInThatVeryFolderIsTheLog) {
         EXPECT_EQ(IsFinalPathOfLeafInFolder(c.file, c.folder, u"Castorel.log"), c.same)
             << Narrow(c.file);
     }
+    // Letter case is ignored from a to z, and nowhere else.
+    EXPECT_TRUE(IsFinalPathOfLeafInFolder(u"C:\\AZ@[`{.LOG", u"C:", u"az@[`{.log"));
+    EXPECT_FALSE(IsFinalPathOfLeafInFolder(u"C:\\@.LOG", u"C:", u"`.log"));
+    EXPECT_FALSE(IsFinalPathOfLeafInFolder(u"C:\\[.LOG", u"C:", u"{.log"));
 }
 
 }  // namespace
