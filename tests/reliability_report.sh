@@ -24,8 +24,9 @@ tests/fuzz/fuzz.sh "$fuzz_runs" | grep -vE '^(Installing|$)' || failed=1
 
 echo; echo "== 3. Soak with faults under Wine ($soak_runs runs) =="
 cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null || exit 1
-PLANTED_DLL=build/windows/tests/libplanted_dll.dll /usr/bin/python3 tests/soak.py \
-  build/windows/Castorel.exe build/windows/soak-pc --runs "$soak_runs" || failed=1
+HOLD_FILE_EXE=build/windows/tests/hold_file.exe PLANTED_DLL=build/windows/tests/libplanted_dll.dll \
+  /usr/bin/python3 tests/soak.py build/windows/Castorel.exe build/windows/soak-pc \
+  --runs "$soak_runs" || failed=1
 
 echo; echo "== 4. Coverage of the unit tests (lines >= 95%, branches >= 90%) =="
 tests/coverage.sh 2>/dev/null | grep -vE '^(\(WARNING\)|	|Cannot open|$)' || failed=1

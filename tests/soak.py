@@ -4,7 +4,8 @@ all logging into one long-lived c:\\System.sav\\Logs\\Castorel.log, with every s
 killed at a random moment while it copies an FU of 2,000 files. Each finished run is checked
 by the table's own expectations, which include that every earlier log byte stays as it was; a
 killed run must leave only whole records, in order, that begin its row's records.
-Usage: soak.py CASTOREL_EXE SANDBOX_FOLDER [--runs N] [--seed S]"""
+Usage: soak.py CASTOREL_EXE SANDBOX_FOLDER [--runs N] [--seed S], with the helper programs
+named in HOLD_FILE_EXE and PLANTED_DLL, as for the end-to-end test."""
 import argparse
 import dataclasses
 import random
