@@ -17,7 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent / "e2e"))
 from scenarios import (BANNER_SHAPE, ROWS, SYSTEM_LOG, Helpers, SandboxPc, decode_log,  # noqa: E402
-                       lay_out, play, record_texts)
+                       as_log, lay_out, play, record_texts)
 
 # Rows whose records all reach the long-lived log; the others are the end-to-end test's alone.
 REPLAYED = [row for row in ROWS
@@ -74,8 +74,7 @@ class Soak:
             self.findings.append("a killed run changed earlier log bytes or cut a code unit")
         added = decode_log(log[len(self.log):])
         banner = BANNER_SHAPE.match(added)
-        whole = "".join(text + "\r\n" for text in
-                        record_texts(KILLED, banner.group(0) if banner else ""))
+        whole = as_log(record_texts(KILLED, banner.group(0) if banner else ""))
         if not whole.startswith(added) or (added and not added.endswith("\r\n")):
             self.findings.append(f"a killed run left {added!r}")
         self.kills_ended_at[added.split("\r\n")[-2].split(" [")[0] if added else "(nothing)"] += 1

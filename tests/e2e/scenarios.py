@@ -2,6 +2,7 @@
 play with the real Castorel.exe under Wine. A row gives the PC's layout, the records the run must
 log, and the files it must leave or leave alone; the console and the exit status follow from the
 records by the tool's rules, so no row states them twice."""
+import contextlib
 import os
 import re
 import shutil
@@ -94,7 +95,6 @@ def link(path, target, make=os.symlink):
     """A layout step: `path` becomes a link to `target` (both Windows paths)."""
     def step(pc, _):
         pc.put_folder(path[: path.rfind("\\")])
-        pc.put_folder("C:\\elsewhere\\Logs")
         make(pc.windows_path(target), pc.windows_path(path))
     return step
 
@@ -169,9 +169,11 @@ ROWS = [
     Row("a log that is another file's second name is never written", run(update(ON_C)),
         lay_out=link(SYSTEM_LOG, WIN_INI, os.link), log_written=False, unchanged=(WIN_INI,)),
     Row("c:\\System.sav as a link is not written through", run(update(ON_C)), log_folder=False,
-        lay_out=link("C:\\System.sav", "C:\\elsewhere"), log="C:\\pkg\\Castorel.log",
+        put={"C:\\elsewhere\\Logs": FOLDER}, lay_out=link("C:\\System.sav", "C:\\elsewhere"),
+        log="C:\\pkg\\Castorel.log",
         unchanged=("C:\\elsewhere",)),
     Row("the log folder as a link is not written through", run(update(ON_C)), log_folder=False,
+        put={"C:\\elsewhere\\Logs": FOLDER},
         lay_out=link("C:\\System.sav\\Logs", "C:\\elsewhere\\Logs"), log="C:\\pkg\\Castorel.log",
         unchanged=("C:\\elsewhere",)),
     Row("a reserve reached through a linked preload is never copied into",
@@ -207,22 +209,24 @@ def snapshot(pc, path):
     return target.read_bytes() if target.exists() else None
 
 
-def play(pc, row, exe, helpers, run_program=None):
+def play(pc, row, exe, helpers):
     """Lays the row out, runs the tool, and returns what differs from the row: a list of
     findings, empty when the run did all it should."""
     tool = lay_out(pc, row, exe, helpers)
     before = {path: snapshot(pc, path) for path in row.unchanged}
     log_before = pc.read(row.log) or b""
-    if row.hold:
-        with pc.holding(helpers.hold_file, *row.hold):
-            result = pc.run(tool, dll_overrides=row.dll_overrides)
-    else:
+    held = pc.holding(helpers.hold_file, *row.hold) if row.hold else contextlib.nullcontext()
+    with held:
         result = pc.run(tool, dll_overrides=row.dll_overrides)
     return check(pc, row, tool, result, log_before, before)
 
 
 def record_texts(row, banner):
     return [banner if record is BANNER else record for record in row.records]
+
+
+def as_log(texts):
+    return "".join(text + "\r\n" for text in texts)
 
 
 def console_of(tool, log, texts):
@@ -241,20 +245,20 @@ def check(pc, row, tool, result, log_before, before):
     console = result.console.decode("latin-1").replace("\r\n", "\n")
     banner = BANNER_SHAPE.search(console)
     texts = record_texts(row, banner.group(0) if banner else "<no banner>")
-    expected_log = "".join(text + "\r\n" for text in texts)
     log = pc.read(row.log) or b""
     if log[: len(log_before)] != log_before:
         findings.append("earlier log bytes changed")
     added = decode_log(log[len(log_before):])
-    if added != (expected_log if row.log_written else ""):
+    if added != (as_log(texts) if row.log_written else ""):
         findings.append(f"log received {added!r}")
     if result.console != console_of(tool, row.log, texts):
         findings.append(f"console {result.console!r}")
     if result.status != row.status:
         findings.append(f"exit status {result.status}, expected {row.status}")
     for path, data in row.files.items():
-        if snapshot(pc, path) != data:
-            findings.append(f"{path} holds {snapshot(pc, path)!r}, expected {data!r}")
+        found = snapshot(pc, path)
+        if found != data:
+            findings.append(f"{path} holds {found!r}, expected {data!r}")
     for path, data in before.items():
         if snapshot(pc, path) != data:
             findings.append(f"{path} changed")
