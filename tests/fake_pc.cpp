@@ -78,6 +78,24 @@ std::u16string CheckedSinglePathList(const char16_t* list) {
     return path;
 }
 
+EntryFacts FactsOf(const FakeEntry& entry) {
+    if (entry.link) return {EntryKind::Link, 0};
+    if (entry.folder) return {EntryKind::Folder, 0};
+    return {EntryKind::File, entry.content.size() * sizeof(char16_t)};
+}
+
+// What a shell's successful copy of `folder\*` leaves: every entry below it in the destination.
+void CopyTree(const std::u16string& folder, const std::u16string& destination) {
+    thePc.AddFolder(destination);
+    const std::u16string prefix = folder + u"\\";
+    const auto below = thePc.entries.lower_bound(prefix);
+    std::map<std::u16string, FakeEntry> copied;
+    for (auto at = below; at != thePc.entries.end() && at->first.rfind(prefix, 0) == 0; ++at) {
+        copied[destination + at->first.substr(folder.size())] = at->second;
+    }
+    for (const auto& [path, entry] : copied) thePc.entries[path] = entry;
+}
+
 }  // namespace
 
 FakePc& Pc() { return thePc; }
@@ -152,16 +170,26 @@ bool PathExists(const char16_t* path) {
     return Lookup(text) != nullptr;
 }
 
-bool FolderExists(const char16_t* path) {
-    const std::u16string text = CheckedPath(path, "FolderExists");
+EntryFacts QueryEntry(const char16_t* path) {
+    const std::u16string text = CheckedPath(path, "QueryEntry");
+    if (text.find_first_of(u"*?") != std::u16string::npos) ADD_FAILURE() << "wildcard probed";
     const FakeEntry* entry = Lookup(text);
-    return entry && entry->folder;
+    return entry ? FactsOf(*entry) : EntryFacts{EntryKind::Missing, 0};
 }
 
-bool IsLink(const char16_t* path) {
-    const std::u16string text = CheckedPath(path, "IsLink");
+int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
+    const std::u16string text = CheckedPath(folder, "ListFolder");
+    if (text.size() + 2 >= kMaxPath) return 206;
     const FakeEntry* entry = Lookup(text);
-    return entry && entry->link;
+    if (!entry || !entry->folder) return 3;
+    const std::u16string prefix = Canonical(text) + u"\\";
+    for (auto at = thePc.entries.lower_bound(prefix);
+         at != thePc.entries.end() && at->first.compare(0, prefix.size(), prefix) == 0; ++at) {
+        const std::u16string name = at->first.substr(prefix.size());
+        if (name.find(u'\\') != std::u16string::npos) continue;
+        if (!visitor.Visit(name.c_str(), FactsOf(at->second))) break;
+    }
+    return 0;
 }
 
 unsigned QueryDriveType(const char16_t* root) {
@@ -196,7 +224,9 @@ int ShellCopy(const char16_t* sourceList, const char16_t* destinationList) {
     const std::u16string source = CheckedSinglePathList(sourceList);
     const std::u16string destination = CheckedSinglePathList(destinationList);
     thePc.shellCopies.emplace_back(source, destination);
-    return ShellCopyResult(thePc.shellReturn, thePc.shellAborted);
+    const int result = ShellCopyResult(thePc.shellReturn, thePc.shellAborted);
+    if (result == 0) CopyTree(Canonical(source.substr(0, source.size() - 2)), Canonical(destination));
+    return result;
 }
 
 LocalClock ReadLocalClock() {

@@ -52,6 +52,9 @@ void CheckRun(const std::u16string& exePath, const Layout& layout) {
     const std::u16string reported = AsReported(exePath);
     const std::u16string directory = DirectoryOf(reported);
     if (!directory.empty()) Pc().AddFolder(directory);
+    // The empty folder is FU's longest path; a folder needs room for the `\*` that lists it.
+    Pc().AddFile(directory + u"FU\\a", u"x");
+    Pc().AddFolder(directory + u"FU\\subfolder");
     if (layout.flag) Pc().AddFile(u"C:\\Recovery\\_VLTRP2.FLG");
     if (layout.logFolder) Pc().AddFolder(u"c:\\System.sav\\Logs");
     Pc().AddFolder(u"c:\\Windows");
@@ -79,7 +82,7 @@ void CheckRun(const std::u16string& exePath, const Layout& layout) {
 
     // Copies only ever use whole paths.
     const std::u16string source = directory + u"FU\\*";
-    const bool sourceFits = source.size() + 2 <= kMaxPath;
+    const bool sourceFits = (directory + u"FU\\subfolder\\*").size() < kMaxPath;
     EXPECT_EQ(Pc().shellCopies.size(), layout.flag && sourceFits ? 1u : 0u);
     for (const auto& [from, to] : Pc().shellCopies) EXPECT_EQ(Narrow(from), Narrow(source));
     const bool companionCopied = layout.companion && companion.size() < kMaxPath;
@@ -127,7 +130,7 @@ TEST(LengthSweep, FixedDriveListFromNoneToAll26) {
             list = std::u16string(1, letter) + u":\\;" + list;
         }
         if (count > 0) Pc().AddFile(u"Z:\\Recovery\\_VLTRP2.FLG");
-        Pc().AddFolder(u"C:\\pkg");
+        Pc().AddFile(u"C:\\pkg\\FU\\a");
         EXPECT_EQ(RunCastorel(), 0);
         const std::u16string log = Pc().FileText(u"C:\\pkg\\Castorel.log");
         EXPECT_NE(log.find(u"Fixed list [" + list + u"]\r\n"), std::u16string::npos);

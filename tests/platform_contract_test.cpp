@@ -3,6 +3,7 @@
 // Where the two disagreed, the unit tests would prove nothing about Windows.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include "platform/platform_operations.h"
@@ -39,20 +40,37 @@ TEST(PlatformContract, ModulePathIsCutToTheBufferAndReportsItsSize) {
     EXPECT_EQ(cut[4], u'#');
 }
 
-TEST(PlatformContract, FilesFoldersAndLinksAreToldApart) {
+// The kinds and sizes a copy's checks rely on, by a name and by a folder's listing alike.
+TEST(PlatformContract, EntriesAreToldApartAndListed) {
     ArrangeFolder(u"C:\\contract");
-    ArrangeFile(u"C:\\contract\\file.txt", u"x");
+    ArrangeFile(u"C:\\contract\\file.txt", u"xyz");
+    ArrangeFolder(u"C:\\contract\\sub");
     struct Case {
         const char16_t* path;
-        bool exists, folder;
+        EntryKind kind;
+        uint64_t size;
     };
-    for (const Case& c : {Case{u"C:\\contract", true, true},
-                          Case{u"C:\\contract\\file.txt", true, false},
-                          Case{u"C:\\contract\\missing", false, false}}) {
-        EXPECT_EQ(PathExists(c.path), c.exists);
-        EXPECT_EQ(FolderExists(c.path), c.folder);
-        EXPECT_FALSE(IsLink(c.path));
+    for (const Case& c : {Case{u"C:\\contract", EntryKind::Folder, 0},
+                          Case{u"C:\\contract\\file.txt", EntryKind::File, 6},
+                          Case{u"C:\\contract\\missing", EntryKind::Missing, 0}}) {
+        const EntryFacts facts = QueryEntry(c.path);
+        EXPECT_EQ(facts.kind, c.kind);
+        EXPECT_EQ(facts.size, c.size);
+        EXPECT_EQ(PathExists(c.path), c.kind != EntryKind::Missing);
     }
+    struct Names : FolderVisitor {
+        std::map<std::u16string, EntryKind> seen;
+        bool Visit(const char16_t* name, const EntryFacts& facts) override {
+            std::u16string folded = name;
+            for (char16_t& unit : folded) unit = unit >= u'a' && unit <= u'z' ? unit - 32 : unit;
+            seen[folded] = facts.kind;
+            return true;
+        }
+    } names;
+    EXPECT_EQ(ListFolder(u"C:\\contract", names), 0);
+    EXPECT_EQ(names.seen, (std::map<std::u16string, EntryKind>{{u"FILE.TXT", EntryKind::File},
+                                                              {u"SUB", EntryKind::Folder}}));
+    EXPECT_NE(ListFolder(u"C:\\contract\\missing", names), 0);
 }
 
 TEST(PlatformContract, AppendWritesOnlyTheFileThePathNames) {

@@ -20,6 +20,7 @@ void PcWithFlagOnDAndE() {
     Pc().AddFolder(u"c:\\System.sav\\Logs");
     Pc().AddFile(u"D:\\Recovery\\_VLTRP2.FLG");
     Pc().AddFile(u"E:\\Recovery\\_VLTRP2.FLG");
+    Pc().AddFile(u"C:\\pkg\\FU\\a");
 }
 
 TEST(SystemAnswers, TheShellsAnswerAloneDecidesTheVerdict) {
@@ -50,6 +51,17 @@ TEST(SystemAnswers, TheShellsAnswerAloneDecidesTheVerdict) {
             << Narrow(log);
         EXPECT_EQ(Pc().shellCopies.size(), 1u) << "no other drive is tried";
     }
+}
+
+// Wine's shell answers an empty FU with success; another shell may raise a dialog instead.
+TEST(SystemAnswers, AnEmptyFuPassesWithoutAskingTheShell) {
+    PcWithFlagOnDAndE();
+    Pc().entries.clear();
+    Pc().AddFile(u"D:\\Recovery\\_VLTRP2.FLG");
+    Pc().AddFolder(u"C:\\pkg\\FU");
+    EXPECT_EQ(RunCastorel(), 0);
+    EXPECT_TRUE(Pc().shellCopies.empty());
+    EXPECT_NE(Pc().console.find("Copy successfully"), std::string::npos);
 }
 
 TEST(SystemAnswers, StampNamesTheOneMomentTheClockWasRead) {

@@ -19,7 +19,7 @@ void CopyDirectoryOfPath(const char16_t* path, char16_t (&directory)[kMaxPath]) 
     directory[end] = 0;
 }
 
-bool IsRealFolder(const char16_t* path) { return FolderExists(path) && !IsLink(path); }
+bool IsRealFolder(const char16_t* path) { return QueryEntry(path).kind == EntryKind::Folder; }
 
 // Only a real folder counts: a file of that name would swallow every record of the run, and
 // a link, which any user may make where the folders are missing, would lead them elsewhere.

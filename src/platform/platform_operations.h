@@ -23,12 +23,33 @@ void RemoveLastComponent(char16_t* path);
 /// Whether a file or folder of exactly this name exists, whatever its attributes. No wildcards.
 bool PathExists(const char16_t* path);
 
-/// Whether a folder (not a file) of exactly this name exists.
-bool FolderExists(const char16_t* path);
+/// What a name is, as a copy would meet it. A link is a name-surrogate reparse point (symbolic
+/// link, junction, mount point): it leads elsewhere. Other reparse points (deduplicated,
+/// compressed or cloud files) are the file or folder they hold.
+enum class EntryKind { Missing, File, Folder, Link };
 
-/// Whether a file or folder of exactly this name exists and is itself a link to elsewhere (a
-/// reparse point: symbolic link, junction, mount point); a link on the way to it does not count.
-bool IsLink(const char16_t* path);
+struct EntryFacts {
+    EntryKind kind;
+    uint64_t size;  // a file's bytes; 0 for anything else
+};
+
+/// What exactly this name is; a link at it is reported as a link, never followed. No wildcards.
+EntryFacts QueryEntry(const char16_t* path);
+
+/// Receives the entries of a folder, one at a time.
+class FolderVisitor {
+  public:
+    /// The entry's own name (no folder part). Returns false to end the listing early.
+    virtual bool Visit(const char16_t* name, const EntryFacts& facts) = 0;
+
+  protected:
+    ~FolderVisitor() = default;
+};
+
+/// Hands every entry of the folder but `.` and `..` to the visitor, in the system's order.
+/// Returns 0, or the system's error number when the folder can't be listed; 206 when the
+/// folder's path with `\*` would not fit kMaxPath. The search ends before this returns.
+int ListFolder(const char16_t* folder, FolderVisitor& visitor);
 
 constexpr unsigned kDriveFixed = 3;
 

@@ -14,14 +14,25 @@ namespace {
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 
-// Looks the name up as the shell would (exact name, no wildcard) and reports its attributes.
-bool FindAttributes(const char16_t* path, DWORD& attributes) {
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(Wide(path), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    FindClose(search);
-    attributes = found.dwFileAttributes;
-    return true;
+// Only name surrogates lead elsewhere; dedup, WOF and cloud files also carry reparse points.
+// A reparse point reported without its tag (0 is no valid tag; Wine gives it) may be a link.
+bool IsLinkTag(DWORD attributes, DWORD tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
+bool IsLinkData(const WIN32_FIND_DATAW& found) {
+    return IsLinkTag(found.dwFileAttributes, found.dwReserved0);
+}
+
+EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
+    if (IsLinkData(found)) return {EntryKind::Link, 0};
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {EntryKind::Folder, 0};
+    return {EntryKind::File, (uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow};
+}
+
+bool IsDotOrDotDot(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
 // Final paths may name a share or a substituted drive's folder, longer than MAX_PATH.
@@ -93,20 +104,34 @@ size_t GetModulePath(char16_t* buffer, size_t capacity) {
 
 void RemoveLastComponent(char16_t* path) { PathRemoveFileSpecW(Wide(path)); }
 
-bool PathExists(const char16_t* path) {
-    DWORD attributes = 0;
-    return FindAttributes(path, attributes);
+EntryFacts QueryEntry(const char16_t* path) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(Wide(path), &found);
+    if (search == INVALID_HANDLE_VALUE) return {EntryKind::Missing, 0};
+    FindClose(search);
+    return FactsOf(found);
 }
 
-bool FolderExists(const char16_t* path) {
-    DWORD attributes = 0;
-    return FindAttributes(path, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
+    char16_t pattern[kMaxPath];
+    if (!ComposeText(pattern, u"%s\\*", {folder})) return ERROR_FILENAME_EXCED_RANGE;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(Wide(pattern), &found);
+    if (search == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    bool more = true;
+    do {
+        if (!IsDotOrDotDot(found.cFileName)) {
+            more = visitor.Visit(reinterpret_cast<const char16_t*>(found.cFileName),
+                                 FactsOf(found));
+        }
+    } while (more && FindNextFileW(search, &found));
+    const DWORD ended = more ? GetLastError() : ERROR_NO_MORE_FILES;
+    FindClose(search);
+    return ended == ERROR_NO_MORE_FILES ? 0 : static_cast<int>(ended);
 }
 
-bool IsLink(const char16_t* path) {
-    DWORD attributes = 0;
-    return FindAttributes(path, attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
+// Looks the name up as the shell would: the exact name, no wildcard.
+bool PathExists(const char16_t* path) { return QueryEntry(path).kind != EntryKind::Missing; }
 
 unsigned QueryDriveType(const char16_t* root) { return GetDriveTypeW(Wide(root)); }
 

@@ -2,11 +2,9 @@
 
 #include "log/run_log.h"
 #include "platform/platform_operations.h"
+#include "servicing/reserve_copy_check.h"
 
 namespace {
-
-constexpr int kErrorFilenameExcedRange = 206;
-constexpr int kErrorReparsePointEncountered = 4395;
 
 // Copies the next `;`-separated entry into `entry`, skipping empty ones. False at the end.
 bool NextListEntry(const char16_t*& cursor, char16_t (&entry)[kMaxPath]) {
@@ -34,14 +32,6 @@ bool ComposePathList(char16_t (&list)[kMaxPath], const char16_t* format,
     return true;
 }
 
-// Any user may make these folders where they are missing. As links they would send the
-// elevated copy anywhere, such as into the system folder.
-bool ReserveIsReachedThroughLink(const char16_t* root) {
-    char16_t folder[kMaxPath];
-    return (ComposeText(folder, u"%spreload", {root}) && IsLink(folder)) ||
-           (ComposeText(folder, u"%spreload\\RM_Reserve", {root}) && IsLink(folder));
-}
-
 int CopyFuToReserve(const RunContext& context, const char16_t* root) {
     char16_t source[kMaxPath];
     char16_t destination[kMaxPath];
@@ -50,8 +40,13 @@ int CopyFuToReserve(const RunContext& context, const char16_t* root) {
     AppendComposedRecord(context.logPath, u"Copy [%s] to [%s]\r\n", {source, destination});
     // A cut path names some other place: copy nothing rather than from or to it.
     if (!sourceFits || !destinationFits) return kErrorFilenameExcedRange;
-    if (ReserveIsReachedThroughLink(root)) return kErrorReparsePointEncountered;
-    return ShellCopy(source, destination);
+    char16_t fu[kMaxPath];
+    ComposeText(fu, u"%sFU", {context.exeDirectory});
+    const CopyPreflight preflight = CheckCopyBeforeShell(fu, root);
+    // An empty FU leaves nothing to copy, and the shell would only answer with an error.
+    if (preflight.error != 0 || preflight.entries == 0) return preflight.error;
+    const int copied = ShellCopy(source, destination);
+    return copied != 0 ? copied : CheckCopyAfterShell(fu, root);
 }
 
 }  // namespace

@@ -6,7 +6,9 @@ import contextlib
 import os
 import re
 import shutil
+import subprocess
 import sys
+import unittest
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable, Optional
@@ -41,6 +43,7 @@ class Row:
     drives: dict = field(default_factory=dict)  # letter: Wine drive kind, besides C
     put: dict = field(default_factory=dict)  # laid out before the tool: path: bytes or FOLDER
     lay_out: Optional[Callable] = None  # lay_out(pc, helpers) for what put can't say
+    small_volume: Optional[tuple] = None  # (folder, size): a tmpfs of that size mounted there
     log_folder: bool = True
     fu: dict = field(default_factory=lambda: dict(FU))
     companion: Optional[bytes] = b"MZ companion"
@@ -67,6 +70,13 @@ def update(fixed, flagged=None, result="Copy successfully", source="C:\\pkg\\FU\
                       f"Copy [{source}] to [{flagged}preload\\RM_Reserve]", result]
 
 
+def failed_copy(code, folder="C:\\pkg"):
+    """A run of the tool in `folder` that finds the flag on D: and fails to copy FU with this
+    error number."""
+    return run(update(ON_C_D, "D:\\", COPY_FAILED.format(code), folder + "\\FU\\*"),
+               companion(folder), verdict="FAIL")
+
+
 def companion(folder="C:\\pkg", outcome="successful"):
     """The companion install's records; its source is the tool's folder without a trailing
     backslash but a root's, then "\\QXCUST2.exe"."""
@@ -89,6 +99,8 @@ FLAG_ON_D = {"D:\\" + FLAG: b""}
 COPY_FAILED = "Copy failed with error code [{}]"
 OVERLONG = "C:\\" + "\\".join(letter * 50 for letter in "abcde")  # its tool path: 270 units
 WIN_INI = "c:\\windows\\win.ini"
+# From C:\\p\\FU its file's path is 247 units; from D:\\preload\\RM_Reserve, 261.
+DEEP = "a" * 120 + "\\" + "b" * 118
 
 
 def link(path, target, make=os.symlink):
@@ -139,12 +151,25 @@ ROWS = [
         put={"D:\\" + FLAG: FOLDER}, files=RESERVE),
     Row("a flag on a removable drive is never seen", run(update(ON_C)),
         drives={"e": "floppy"}, put={"E:\\" + FLAG: b""}, files={"E:\\preload": None}),
-    # Wine's shell reports a reserve that is a plain file only by its mark of aborted work.
-    Row("failed copy fails the run after closing it",
-        run(update(ON_C_D, "D:\\", COPY_FAILED.format(1223)), verdict="FAIL"),
+    Row("failed copy fails the run after closing it", failed_copy(80),
         drives={"d": "hd"}, put={**FLAG_ON_D, "D:\\preload\\RM_Reserve": b"in the way"},
         files={"c:\\Windows\\QXCUST2.exe": b"MZ companion"},
         unchanged=("D:\\preload\\RM_Reserve",)),
+    # Copies the shell would fail, or would report done when they are not, never reach it.
+    Row("FU missing", failed_copy(3), drives={"d": "hd"}, put=FLAG_ON_D, fu={},
+        files={"D:\\preload": None}),
+    Row("FU a file", failed_copy(267), drives={"d": "hd"}, fu={},
+        put={**FLAG_ON_D, "C:\\pkg\\FU": b"not a folder"}, files={"D:\\preload": None}),
+    Row("preload a file", failed_copy(80), drives={"d": "hd"},
+        put={**FLAG_ON_D, "D:\\preload": b"in the way"}, unchanged=("D:\\preload",)),
+    Row("an empty FU passes with nothing to copy", run(update(ON_C_D, "D:\\")),
+        drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\pkg\\FU": FOLDER}, fu={},
+        files={"D:\\preload": None}),
+    Row("a destination inside the tree too long for its source's fit", failed_copy(206, "C:\\p"), drives={"d": "hd"}, put=FLAG_ON_D, folder="C:\\p",
+        fu={DEEP: b"deep"}, files={"D:\\preload": None}),
+    Row("a full drive fails the copy the shell calls done", failed_copy(29),
+        small_volume=("D:\\", "1m"), put=FLAG_ON_D,
+        fu={f"part{n}.bin": bytes(400_000) for n in range(4)}),
     Row("tool in a drive root", run(update(ON_C, "C:\\", source="C:\\FU\\*"), companion("C:\\")),
         folder="C:\\", put={"C:\\" + FLAG: b""},
         files={f"C:\\preload\\RM_Reserve\\{name}": data for name, data in FU.items()}),
@@ -180,6 +205,10 @@ ROWS = [
         run(update(ON_C_D, "D:\\", COPY_FAILED.format(4395)), verdict="FAIL"),
         drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\target\\readme.txt": b"kept"},
         lay_out=link("D:\\preload", "C:\\target"), unchanged=("C:\\target",)),
+    Row("a link below the reserve on FU's way is never copied through", failed_copy(4395),
+        drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\target\\net.inf": b"kept"},
+        lay_out=link("D:\\preload\\RM_Reserve\\drivers", "C:\\target"),
+        unchanged=("C:\\target",)),
     Row("a reserve that is a link is never copied into",
         run(update(ON_C_D, "D:\\", COPY_FAILED.format(4395)), verdict="FAIL"),
         drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\target\\readme.txt": b"kept"},
@@ -187,10 +216,29 @@ ROWS = [
 ]
 
 
-def lay_out(pc, row, exe, helpers):
-    """The row's PC on top of one that `reset` left with only drive C."""
+@contextlib.contextmanager
+def small_volume(folder, size):
+    """A tmpfs of `size` mounted on the folder while the block runs; it takes root."""
+    if os.geteuid() != 0:
+        raise unittest.SkipTest("mounting a small volume takes root")
+    subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(folder)],
+                   check=True)
+    try:
+        yield
+    finally:
+        subprocess.run(["umount", str(folder)], check=True)
+
+
+def lay_out(pc, row, exe, helpers, stack):
+    """The row's PC on top of one that `reset` left with only drive C; the volumes it mounts
+    stay until the stack closes."""
     for letter, kind in row.drives.items():
         pc.add_drive(letter, kind)
+    if row.small_volume:
+        folder, size = row.small_volume
+        if len(folder) == 3 and folder[0].upper() not in "C" + "".join(row.drives).upper():
+            pc.add_drive(folder[0])
+        stack.enter_context(small_volume(pc.put_folder(folder), size))
     if row.log_folder:
         pc.put_folder("C:\\System.sav\\Logs")
     for path, data in row.put.items():
@@ -212,13 +260,14 @@ def snapshot(pc, path):
 def play(pc, row, exe, helpers):
     """Lays the row out, runs the tool, and returns what differs from the row: a list of
     findings, empty when the run did all it should."""
-    tool = lay_out(pc, row, exe, helpers)
-    before = {path: snapshot(pc, path) for path in row.unchanged}
-    log_before = pc.read(row.log) or b""
-    held = pc.holding(helpers.hold_file, *row.hold) if row.hold else contextlib.nullcontext()
-    with held:
-        result = pc.run(tool, dll_overrides=row.dll_overrides)
-    return check(pc, row, tool, result, log_before, before)
+    with contextlib.ExitStack() as volumes:
+        tool = lay_out(pc, row, exe, helpers, volumes)
+        before = {path: snapshot(pc, path) for path in row.unchanged}
+        log_before = pc.read(row.log) or b""
+        held = pc.holding(helpers.hold_file, *row.hold) if row.hold else contextlib.nullcontext()
+        with held:
+            result = pc.run(tool, dll_overrides=row.dll_overrides)
+        return check(pc, row, tool, result, log_before, before)
 
 
 def record_texts(row, banner):
