@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds Castorel.exe and prints the copy benchmark's figures (see copy_benchmark.py).
+# Builds Castorel.exe and the bare copy program and prints the copy benchmark's figures (see
+# copy_benchmark.py). Usage: bench/copy_benchmark.sh [ROUNDS] [CASTOREL_EXE]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target Castorel >/dev/null
-/usr/bin/python3 bench/copy_benchmark.py build/windows/Castorel.exe build/windows/bench-pc "${1:-5}"
+cmake --build --preset windows --target Castorel bare_copy >/dev/null
+/usr/bin/python3 bench/copy_benchmark.py "${2:-build/windows/Castorel.exe}" \
+  build/windows/bare_copy.exe build/windows/bench-pc "${1:-5}"

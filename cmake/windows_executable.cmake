@@ -6,11 +6,11 @@ add_executable(Castorel
   res/castorel.rc
 )
 
-# SHELL32 and SHLWAPI are delay-loaded: they, and all they pull in, load at their first call,
-# after the entry has limited DLL loads to the system folder. At start the process loads only
-# KERNEL32 and msvcrt, which Windows always takes from the system folder.
+# SHELL32, SHLWAPI and USER32 are delay-loaded: they, and all they pull in, load at their first
+# call, after the entry has limited DLL loads to the system folder. At start the process loads
+# only KERNEL32 and msvcrt, which Windows always takes from the system folder.
 set(CASTOREL_DELAY_LIBRARIES)
-foreach(dll shell32 shlwapi)
+foreach(dll shell32 shlwapi user32)
   set(library ${CMAKE_CURRENT_BINARY_DIR}/lib${dll}_delay.a)
   add_custom_command(
     OUTPUT ${library}
@@ -44,3 +44,8 @@ set_source_files_properties(res/castorel.rc PROPERTIES
 # The startup benchmark's baseline, built only when the benchmark asks for it.
 add_executable(minimal_console EXCLUDE_FROM_ALL bench/minimal_console.cpp)
 target_link_options(minimal_console PRIVATE -static -municode -s)
+
+# The copy benchmark's floor, built only when the benchmark asks for it.
+add_executable(bare_copy EXCLUDE_FROM_ALL bench/bare_copy.cpp)
+target_link_libraries(bare_copy PRIVATE shell32)
+target_link_options(bare_copy PRIVATE -static -municode -s)

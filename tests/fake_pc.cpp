@@ -220,7 +220,11 @@ bool CopyFileOverwrite(const char16_t* source, const char16_t* destination) {
     return true;
 }
 
-int ShellCopy(const char16_t* sourceList, const char16_t* destinationList) {
+ProcessSession QueryProcessSession() { return thePc.session; }
+
+int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
+              bool errorsWithoutDialog) {
+    thePc.shellErrorsWithoutDialog = errorsWithoutDialog;
     const std::u16string source = CheckedSinglePathList(sourceList);
     const std::u16string destination = CheckedSinglePathList(destinationList);
     thePc.shellCopies.emplace_back(source, destination);

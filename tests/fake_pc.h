@@ -27,7 +27,9 @@ struct FakePc {
     std::string console;  // the bytes standard output receives, LF already turned into CR LF
     int shellReturn = 0;
     bool shellAborted = false;
+    ProcessSession session{true, 1};  // an operator's desktop
     std::vector<std::pair<std::u16string, std::u16string>> shellCopies;  // source, destination
+    bool shellErrorsWithoutDialog = false;  // as the last shell copy was asked
     std::vector<std::pair<std::u16string, std::u16string>> appends;  // path, text: every call
     std::vector<std::pair<std::u16string, std::u16string>> fileCopies;  // source, destination
 

@@ -64,6 +64,21 @@ TEST(SystemAnswers, AnEmptyFuPassesWithoutAskingTheShell) {
     EXPECT_NE(Pc().console.find("Copy successfully"), std::string::npos);
 }
 
+// A dialog where nobody can answer it would hold the run until it is killed.
+TEST(SystemAnswers, ShellErrorsComeBackWithoutDialogWhereNobodyCouldAnswer) {
+    struct Case {
+        ProcessSession session;
+        bool withoutDialog;
+    };
+    for (const Case& c : {Case{{true, 1}, false}, Case{{true, 0}, true}, Case{{false, 2}, true}}) {
+        PcWithFlagOnDAndE();
+        Pc().session = c.session;
+        EXPECT_EQ(RunCastorel(), 0);
+        ASSERT_EQ(Pc().shellCopies.size(), 1u);
+        EXPECT_EQ(Pc().shellErrorsWithoutDialog, c.withoutDialog) << c.session.sessionId;
+    }
+}
+
 TEST(SystemAnswers, StampNamesTheOneMomentTheClockWasRead) {
     struct Case {
         std::vector<LocalClock> readings;  // what the clock gives, one reading after another

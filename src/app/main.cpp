@@ -3,6 +3,8 @@
 #include "platform/platform_operations.h"
 
 extern "C" int wmain(int, wchar_t**) {
+    FailCriticalErrorsWithoutDialog();
     RestrictLibraryLoadsToSystemFolder();
+    RefuseJunctionsOfNonAdministrators();
     return RunCastorel();
 }

@@ -8,9 +8,25 @@
 
 #include "platform/text_format.h"
 
+// The entry's first acts, in this order, before anything loads a DLL or touches a drive. Each
+// takes what the system offers and skips what an older one lacks.
+
+/// A drive that fails (unplugged, offline) makes the call fail, never raises the system's box.
+void FailCriticalErrorsWithoutDialog();
+
 /// Lets the process load DLLs from the system folder only, never from the tool's own folder,
-/// the current folder or PATH, where others may have planted one. The entry calls it first.
+/// the current folder or PATH, where others may have planted one.
 void RestrictLibraryLoadsToSystemFolder();
+
+/// Has the system refuse to follow junctions that non-administrators made, in every call.
+void RefuseJunctionsOfNonAdministrators();
+
+/// Where the process runs, as far as a dialog it raised could be seen.
+struct ProcessSession {
+    bool windowStationVisible;  // its window station is shown on a screen
+    uint32_t sessionId;         // 0: services, and what deployment systems run as SYSTEM
+};
+ProcessSession QueryProcessSession();
 
 /// Reads the running executable's path. Returns its length in code units, 0 on failure.
 /// A path that does not fit is cut to capacity - 1 units (terminated) and capacity is returned.
@@ -65,10 +81,12 @@ void AppendToFile(const char16_t* path, const char16_t* units, size_t count);
 /// Copies a file, replacing an existing destination. Returns whether it was copied.
 bool CopyFileOverwrite(const char16_t* source, const char16_t* destination);
 
-/// Copies with the shell, without a progress window and answering yes to every question.
-/// Each list holds one path ended by NUL, the list ended by a second NUL. Returns 0 on success,
-/// otherwise the shell's error number (ShellCopyResult says which).
-int ShellCopy(const char16_t* sourceList, const char16_t* destinationList);
+/// Copies with the shell, without a progress window and answering yes to every question;
+/// with `errorsWithoutDialog`, a failure is returned rather than shown in a dialog. Each list
+/// holds one path ended by NUL, the list ended by a second NUL. Returns 0 on success, otherwise
+/// the shell's error number (ShellCopyResult says which).
+int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
+              bool errorsWithoutDialog);
 
 /// The local time, as the system clock reads it now.
 struct LocalClock {
@@ -104,6 +122,9 @@ bool IsFinalPathOfLeafInFolder(const char16_t* fileFinalPath, const char16_t* fo
                                const char16_t* leaf);
 
 constexpr int kErrorCancelled = 1223;
+
+/// Whether anyone could see, and so answer, a dialog the process raised.
+bool CanAnswerDialogs(const ProcessSession& session);
 
 /// The result ShellCopy reports for the shell's answer: a copy the shell aborted silently
 /// (returned 0 with operations aborted) counts as cancelled, never as success.

@@ -31,6 +31,13 @@ EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
     return {EntryKind::File, (uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow};
 }
 
+// A function of KERNEL32 that older Windows may lack; null there.
+template <typename Function>
+Function LookUpKernel32(const char* name) {
+    const FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name);
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
 bool IsDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
@@ -86,9 +93,39 @@ bool IsFileThePathNames(HANDLE file, const char16_t* path) {
 
 }  // namespace
 
+void FailCriticalErrorsWithoutDialog() { SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS); }
+
+// Windows 7 has SetDefaultDllDirectories only with KB2533623: a load-time import of it would
+// keep the tool from starting without that update. Removing the current folder from the search
+// is then the best left; SHELL32 and SHLWAPI are KnownDLLs there and still come from System32.
 void RestrictLibraryLoadsToSystemFolder() {
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
+    const auto setDefault = LookUpKernel32<SetDefaultDirectories>("SetDefaultDllDirectories");
+    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryW(L"");
+}
+
+// Windows before 10 (and 10 before 22H2) lacks the function or the policy: the tool's own
+// link checks stand either way, so a refusal is ignored.
+void RefuseJunctionsOfNonAdministrators() {
+    using SetPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+    const auto setPolicy = LookUpKernel32<SetPolicy>("SetProcessMitigationPolicy");
+    if (!setPolicy) return;
+    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
+    policy.EnforceRedirectionTrust = 1;
+    setPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
+}
+
+ProcessSession QueryProcessSession() {
+    DWORD session = 0;  // stays 0, nobody to answer, when the query fails
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    USEROBJECTFLAGS flags{};
+    const HWINSTA station = GetProcessWindowStation();
+    const bool visible = station != nullptr &&
+                         GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags,
+                                                   nullptr) &&
+                         (flags.dwFlags & WSF_VISIBLE) != 0;
+    return {visible, session};
 }
 
 size_t GetModulePath(char16_t* buffer, size_t capacity) {
@@ -152,12 +189,14 @@ bool CopyFileOverwrite(const char16_t* source, const char16_t* destination) {
     return CopyFileW(Wide(source), Wide(destination), FALSE) != 0;
 }
 
-int ShellCopy(const char16_t* sourceList, const char16_t* destinationList) {
+int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
+              bool errorsWithoutDialog) {
     SHFILEOPSTRUCTW operation{};
     operation.wFunc = FO_COPY;
     operation.pFrom = Wide(sourceList);
     operation.pTo = Wide(destinationList);
     operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+    if (errorsWithoutDialog) operation.fFlags |= FOF_NOERRORUI;
     const int returned = SHFileOperationW(&operation);
     return ShellCopyResult(returned, operation.fAnyOperationsAborted != FALSE);
 }

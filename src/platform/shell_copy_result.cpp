@@ -4,3 +4,8 @@
 int ShellCopyResult(int shellReturn, bool anyOperationsAborted) {
     return shellReturn == 0 && anyOperationsAborted ? kErrorCancelled : shellReturn;
 }
+
+// A dialog in session 0 or on a window station nobody sees waits forever: the run never ends.
+bool CanAnswerDialogs(const ProcessSession& session) {
+    return session.windowStationVisible && session.sessionId != 0;
+}

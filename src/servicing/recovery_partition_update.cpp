@@ -45,7 +45,7 @@ int CopyFuToReserve(const RunContext& context, const char16_t* root) {
     const CopyPreflight preflight = CheckCopyBeforeShell(fu, root);
     // An empty FU leaves nothing to copy, and the shell would only answer with an error.
     if (preflight.error != 0 || preflight.entries == 0) return preflight.error;
-    const int copied = ShellCopy(source, destination);
+    const int copied = ShellCopy(source, destination, !CanAnswerDialogs(QueryProcessSession()));
     return copied != 0 ? copied : CheckCopyAfterShell(fu, root);
 }
 
