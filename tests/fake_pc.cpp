@@ -64,6 +64,18 @@ bool IsReachedThroughLink(std::u16string canonical) {
     return false;
 }
 
+// A drive's root is known by its letter; any other folder by the id it was made with.
+FolderIdentity IdentityOfFolder(const std::u16string& canonical) {
+    if (canonical.size() == 2 && canonical[1] == u':') {
+        return {thePc.driveTypes.count(canonical[0]) > 0, 0, canonical[0]};
+    }
+    const auto found = thePc.entries.find(canonical);
+    if (found == thePc.entries.end() || !found->second.folder || found->second.link) {
+        return {false, 0, 0};
+    }
+    return {!IsReachedThroughLink(canonical), 1, found->second.id};
+}
+
 const FakeEntry* Lookup(const std::u16string& path) {
     const auto found = thePc.entries.find(Canonical(path));
     return found == thePc.entries.end() ? nullptr : &found->second;
@@ -122,19 +134,19 @@ void FakePc::AddFolder(const std::u16string& path) {
     if (canonical.empty() || (canonical.size() == 2 && canonical[1] == u':')) return;
     AddFolder(ParentOf(canonical));
     FakeEntry& entry = entries[canonical];
-    if (!entry.folder) entry = FakeEntry{true, u""};  // a folder link stays a link
+    if (!entry.folder) entry = FakeEntry{true, u"", false, ++lastId};  // a folder link stays one
 }
 
 void FakePc::AddFile(const std::u16string& path, const std::u16string& content) {
     const std::u16string canonical = Canonical(path);
     AddFolder(ParentOf(canonical));
-    entries[canonical] = FakeEntry{false, content};
+    entries[canonical] = FakeEntry{false, content, false, ++lastId};
 }
 
 void FakePc::AddLink(const std::u16string& path, bool toFolder) {
     const std::u16string canonical = Canonical(path);
     AddFolder(ParentOf(canonical));
-    entries[canonical] = FakeEntry{toFolder, u"", true};
+    entries[canonical] = FakeEntry{toFolder, u"", true, ++lastId};
 }
 
 std::u16string FakePc::FileText(const std::u16string& path) const {
@@ -199,13 +211,18 @@ unsigned QueryDriveType(const char16_t* root) {
     return found == thePc.driveTypes.end() ? 1 : found->second;  // 1: no root directory
 }
 
-void AppendToFile(const char16_t* path, const char16_t* units, size_t count) {
+FolderIdentity IdentifyFolderOf(const char16_t* path) {
+    return IdentityOfFolder(ParentOf(Canonical(CheckedPath(path, "IdentifyFolderOf"))));
+}
+
+void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char16_t* units,
+                  size_t count) {
     const std::u16string text = CheckedPath(path, "AppendToFile");
     thePc.appends.emplace_back(text, std::u16string(units, count));
     const std::u16string canonical = Canonical(text);
-    if (!ParentFolderExists(canonical) || IsReachedThroughLink(canonical)) return;
+    if (!IsSameFolder(IdentityOfFolder(ParentOf(canonical)), folder)) return;
     FakeEntry& entry = thePc.entries[canonical];
-    if (entry.folder) return;
+    if (entry.folder || entry.link) return;
     entry.content.append(units, count);
 }
 
@@ -247,7 +264,29 @@ void WriteToStandardOutput(const char* bytes, size_t count) {
 
 // --- the platform contract's arrangements ---
 
-void ArrangeFolder(const char16_t* path) { thePc.AddFolder(path); }
+// A fresh folder, as on Windows: whatever was at the path before is gone.
+void ArrangeFolder(const char16_t* path) {
+    const std::u16string canonical = Canonical(path);
+    for (auto at = thePc.entries.begin(); at != thePc.entries.end();) {
+        const bool below = at->first.rfind(canonical + u"\\", 0) == 0;
+        at = at->first == canonical || below ? thePc.entries.erase(at) : std::next(at);
+    }
+    thePc.AddFolder(path);
+}
+
+void ArrangeMove(const char16_t* from, const char16_t* to) {
+    const std::u16string source = Canonical(from);
+    std::map<std::u16string, FakeEntry> moved;
+    for (auto at = thePc.entries.begin(); at != thePc.entries.end();) {
+        if (at->first != source && at->first.rfind(source + u"\\", 0) != 0) {
+            ++at;
+            continue;
+        }
+        moved[Canonical(to) + at->first.substr(source.size())] = at->second;
+        at = thePc.entries.erase(at);
+    }
+    thePc.entries.insert(moved.begin(), moved.end());
+}
 
 void ArrangeFile(const char16_t* path, const std::u16string& content) {
     thePc.AddFile(path, content);

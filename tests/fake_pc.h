@@ -15,6 +15,7 @@ struct FakeEntry {
     bool folder;
     std::u16string content;  // a file's code units
     bool link = false;       // a link to elsewhere: what lies through it is not this PC's to see
+    uint64_t id = 0;         // who a folder is, whatever its path (given when it is made)
 };
 
 struct FakePc {
@@ -22,6 +23,7 @@ struct FakePc {
     bool modulePathUnreadable = false;
     std::map<std::u16string, FakeEntry> entries;  // by canonical path (see Canonical)
     std::map<char16_t, unsigned> driveTypes;      // a letter without an entry has no drive
+    uint64_t lastId = 0;
     std::vector<LocalClock> clockReadings{{2018, 3, 7, 9, 5, 2}};
     size_t clockReads = 0;
     std::string console;  // the bytes standard output receives, LF already turned into CR LF

@@ -141,13 +141,16 @@ TEST(LengthSweep, FixedDriveListFromNoneToAll26) {
 // A record cut to fit still ends its line, and never parts a surrogate pair: it steps back
 // only over a real pair, never over a lone surrogate.
 TEST(LengthSweep, RecordsAroundTheCapacityAreCutWhole) {
-    const char16_t* const log = u"C:\\Logs\\Castorel.log";
-    auto logged = [log](const std::u16string& text) {
+    const char16_t* const path = u"C:\\Logs\\Castorel.log";
+    auto logged = [path](const std::u16string& text) {
         ResetPc();
         Pc().AddFolder(u"C:\\Logs");
+        LogFile log{};
+        ComposeText(log.path, u"%s", {path});
+        log.folder = IdentifyFolderOf(path);
         AppendComposedRecord(log, u"%s\r\n", {text.c_str()});
         AppendComposedRecord(log, u"next\r\n", {});
-        return Pc().FileText(log);
+        return Pc().FileText(path);
     };
     for (size_t length = 240; length <= 270; ++length) {
         const std::u16string cut = std::u16string(length, u'a').substr(0, kMaxPath - 3);

@@ -44,6 +44,8 @@ void ArrangeSecondName(const char16_t* existing, const char16_t* secondName) {
     CreateHardLinkW(Wide(secondName), Wide(existing), nullptr);
 }
 
+void ArrangeMove(const char16_t* from, const char16_t* to) { MoveFileW(Wide(from), Wide(to)); }
+
 std::u16string FileContent(const char16_t* path) {
     const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

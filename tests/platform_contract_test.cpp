@@ -73,16 +73,27 @@ TEST(PlatformContract, EntriesAreToldApartAndListed) {
     EXPECT_NE(ListFolder(u"C:\\contract\\missing", names), 0);
 }
 
-TEST(PlatformContract, AppendWritesOnlyTheFileThePathNames) {
+TEST(PlatformContract, AppendWritesOnlyTheFileThePathNamesInTheFolderIdentified) {
     ArrangeFolder(u"C:\\contract");
-    AppendToFile(u"C:\\contract\\Castorel.log", u"ab", 2);
-    AppendToFile(u"c:\\CONTRACT\\castorel.LOG", u"cd", 2);  // letter case is no other file
+    const FolderIdentity folder = IdentifyFolderOf(u"C:\\contract\\Castorel.log");
+    ASSERT_TRUE(folder.known);
+    EXPECT_FALSE(IdentifyFolderOf(u"C:\\missing\\Castorel.log").known);
+    AppendToFile(u"C:\\contract\\Castorel.log", folder, u"ab", 2);
+    AppendToFile(u"c:\\CONTRACT\\castorel.LOG", folder, u"cd", 2);  // letter case is no other file
     EXPECT_EQ(FileContent(u"C:\\contract\\Castorel.log"), u"abcd");
 
     ArrangeFile(u"C:\\contract\\win.ini", u"kept");
     ArrangeSecondName(u"C:\\contract\\win.ini", u"C:\\contract\\other.log");
-    AppendToFile(u"C:\\contract\\other.log", u"ef", 2);
+    AppendToFile(u"C:\\contract\\other.log", folder, u"ef", 2);
     EXPECT_EQ(FileContent(u"C:\\contract\\win.ini"), u"kept");
+
+    // The same path, but another folder than the one identified: nothing is made there.
+    ArrangeFolder(u"C:\\contract.old");
+    ArrangeMove(u"C:\\contract", u"C:\\contract.old\\moved");
+    ArrangeFolder(u"C:\\contract");
+    AppendToFile(u"C:\\contract\\Castorel.log", folder, u"gh", 2);
+    EXPECT_EQ(QueryEntry(u"C:\\contract\\Castorel.log").kind, EntryKind::Missing);
+    EXPECT_EQ(FileContent(u"C:\\contract.old\\moved\\Castorel.log"), u"abcd");
 }
 
 }  // namespace

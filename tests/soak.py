@@ -17,15 +17,13 @@ from collections import Counter
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent / "e2e"))
-from scenarios import (BANNER_SHAPE, ROWS, SYSTEM_LOG, Helpers, SandboxPc, decode_log,  # noqa: E402
-                       as_log, lay_out, play, record_texts)
+from scenarios import (BANNER_SHAPE, BIG_FU, ROWS, SYSTEM_LOG, Helpers,  # noqa: E402
+                       SandboxPc, as_log, decode_log, lay_out, play, record_texts)
 
 # Rows whose records all reach the long-lived log; the others are the end-to-end test's alone.
 REPLAYED = [row for row in ROWS
             if row.log == SYSTEM_LOG and row.log_written and SYSTEM_LOG not in row.put
             and not row.small_volume]
-# Wine's shell copy costs most per file: 2,000 files make it last seconds, so a kill lands in it.
-BIG_FU = {f"part{i // 100:02}\\file{i:04}.bin": bytes([i % 251]) * 20_000 for i in range(2000)}
 KILLED = dataclasses.replace(next(row for row in ROWS if row.name == "typical run"),
                              name="killed mid-copy", fu=BIG_FU, files={})
 

@@ -1,6 +1,7 @@
 // Answers of the system that Wine never gives, played through the in-memory PC: the shell's
-// error numbers and its silent aborts, a clock read across midnight, an executable path that
-// can't be read, and the final-path forms of shares and letter case.
+// error numbers and its silent aborts, a session nobody sees, a clock read across midnight, an
+// executable path that can't be read, the final-path forms of shares, letter case and volumes
+// without DOS names, and the reparse tags of ordinary files.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -156,6 +157,61 @@ TEST(SystemAnswers, OnlyTheLogsNameInThatVeryFolderIsTheLog) {
     EXPECT_TRUE(IsFinalPathOfLeafInFolder(u"C:\\AZ@[`{.LOG", u"C:", u"az@[`{.log"));
     EXPECT_FALSE(IsFinalPathOfLeafInFolder(u"C:\\@.LOG", u"C:", u"`.log"));
     EXPECT_FALSE(IsFinalPathOfLeafInFolder(u"C:\\[.LOG", u"C:", u"{.log"));
+}
+
+// Data deduplication, compression and cloud files put reparse points on ordinary files.
+TEST(SystemAnswers, OnlyNameSurrogatesAndUntaggedReparsePointsAreLinks) {
+    struct Case {
+        bool reparsePoint;
+        uint32_t tag;
+        bool link;
+    };
+    for (const Case& c : {Case{true, 0xA000000C, true},    // symbolic link
+                          Case{true, 0xA0000003, true},    // junction, mount point
+                          Case{true, 0x80000013, false},   // deduplicated
+                          Case{true, 0x80000017, false},   // compressed by WOF
+                          Case{true, 0x9000601A, false},   // cloud file
+                          Case{true, 0, true},             // no tag reported
+                          Case{false, 0xA000000C, false}}) {
+        EXPECT_EQ(IsLinkReparsePoint(c.reparsePoint, c.tag), c.link) << std::hex << c.tag;
+    }
+}
+
+// RAM disks and letters made with DefineDosDevice have no DOS form of their final paths.
+TEST(SystemAnswers, FinalPathsAreComparedInNtFormOnlyWhenEitherLacksADosForm) {
+    using Paths = const char16_t* [2][2];  // [DOS, NT][file, folder]; null: not given
+    struct Reader : FinalPathReader {
+        const Paths& paths;
+        explicit Reader(const Paths& given) : paths(given) {}
+        bool Read(PathForm form, char16_t (&file)[kFinalPathCapacity],
+                  char16_t (&folder)[kFinalPathCapacity]) override {
+            const auto& pair = paths[form == PathForm::Dos ? 0 : 1];
+            if (!pair[0] || !pair[1]) return false;
+            ComposeText(file, u"%s", {pair[0]});
+            ComposeText(folder, u"%s", {pair[1]});
+            return true;
+        }
+    };
+    const char16_t* const dosLog = u"\\\\?\\R:\\pkg\\Castorel.log";
+    const char16_t* const dosFolder = u"\\\\?\\R:\\pkg";
+    const char16_t* const ntLog = u"\\Device\\Ram0\\pkg\\Castorel.log";
+    const char16_t* const ntFolder = u"\\Device\\Ram0\\pkg";
+    struct Case {
+        Paths paths;
+        bool same;
+    };
+    const Case cases[] = {
+        {{{dosLog, dosFolder}, {ntLog, u"\\Device\\Other"}}, true},
+        {{{nullptr, dosFolder}, {ntLog, ntFolder}}, true},
+        {{{dosLog, nullptr}, {ntLog, ntFolder}}, true},
+        {{{dosLog, nullptr}, {ntLog, u"\\Device\\Ram0\\other"}}, false},
+        {{{dosLog, u"\\\\?\\R:\\other"}, {ntLog, ntFolder}}, false},
+        {{{nullptr, nullptr}, {nullptr, ntFolder}}, false},
+    };
+    for (const Case& c : cases) {
+        Reader reader(c.paths);
+        EXPECT_EQ(IsFileLeafOfFolder(reader, u"Castorel.log"), c.same) << (&c - cases);
+    }
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ enum class RunOutcome { Pass, Fail };
 struct RunContext {
     char16_t exePath[kMaxPath];
     char16_t exeDirectory[kMaxPath];  // through the last `\`; empty when there is none
-    char16_t logPath[kMaxPath];       // empty when no log file is written
+    LogFile log;
     RunStamp stamp;
     RunOutcome outcome;  // starts Pass; only the recovery-partition update sets Fail
 };

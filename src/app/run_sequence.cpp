@@ -23,12 +23,21 @@ bool IsRealFolder(const char16_t* path) { return QueryEntry(path).kind == EntryK
 
 // Only a real folder counts: a file of that name would swallow every record of the run, and
 // a link, which any user may make where the folders are missing, would lead them elsewhere.
-// A fallback path that would not fit is no log file at all, never a file at a cut name.
-void ChooseLogPath(RunContext& context) {
+// A fallback path that would not fit is no log file at all, never a file at a cut name. The
+// folder chosen is identified now: records go into that folder only, for the whole run.
+void ChooseLog(RunContext& context) {
+    LogFile& log = context.log;
     if (IsRealFolder(kLogFolderParent) && IsRealFolder(kLogFolder)) {
-        ComposeText(context.logPath, u"%s", {kLogInLogFolder});
-    } else if (!ComposeText(context.logPath, u"%sCastorel.log", {context.exeDirectory})) {
-        context.logPath[0] = 0;
+        log.folder = IdentifyFolderOf(kLogInLogFolder);
+        if (log.folder.known) {
+            ComposeText(log.path, u"%s", {kLogInLogFolder});
+            return;
+        }
+    }
+    if (ComposeText(log.path, u"%sCastorel.log", {context.exeDirectory})) {
+        log.folder = IdentifyFolderOf(log.path);
+    } else {
+        log.path[0] = 0;
     }
 }
 
@@ -43,8 +52,8 @@ void ResolveRunLocations(RunContext& context) {
     PrintToConsole(u"ExePath=[%s]\r\n", {context.exePath});
     CopyDirectoryOfPath(context.exePath, context.exeDirectory);
     PrintToConsole(u"ExeDir=[%s]\r\n", {context.exeDirectory});
-    ChooseLogPath(context);
-    PrintToConsole(u"logPath=[%s]\r\n", {context.logPath});
+    ChooseLog(context);
+    PrintToConsole(u"logPath=[%s]\r\n", {context.log.path});
 }
 
 int RunCastorel() {
@@ -52,11 +61,11 @@ int RunCastorel() {
     context.outcome = RunOutcome::Pass;
     ResolveRunLocations(context);
     context.stamp = TakeRunStamp();
-    AppendBanner(context.logPath, context.stamp);
+    AppendBanner(context.log, context.stamp);
     UpdateRecoveryPartition(context);
-    AppendBanner(context.logPath, context.stamp);
-    InstallCompanionExecutable(context.logPath);
+    AppendBanner(context.log, context.stamp);
+    InstallCompanionExecutable(context.log);
     const bool passed = context.outcome == RunOutcome::Pass;
-    AppendLogRecord(context.logPath, passed ? u"Result=PASS\r\n" : u"Result=FAIL\r\n");
+    AppendLogRecord(context.log, passed ? u"Result=PASS\r\n" : u"Result=FAIL\r\n");
     return passed ? 0 : 1;
 }

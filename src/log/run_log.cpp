@@ -45,20 +45,20 @@ RunStamp TakeRunStamp() {
     return stamp;
 }
 
-void AppendLogRecord(const char16_t* logPath, const char16_t* text) {
-    if (logPath[0] != 0) AppendToFile(logPath, text, TextLength(text));
+void AppendLogRecord(const LogFile& log, const char16_t* text) {
+    if (log.path[0] != 0) AppendToFile(log.path, log.folder, text, TextLength(text));
     EchoToConsole(text);
 }
 
-void AppendComposedRecord(const char16_t* logPath, const char16_t* format,
+void AppendComposedRecord(const LogFile& log, const char16_t* format,
                           std::initializer_list<FormatArg> args) {
     char16_t record[kMaxPath];
     if (!ComposeText(record, format, args)) EndCutRecordWithLineEnd(record, kMaxPath);
-    AppendLogRecord(logPath, record);
+    AppendLogRecord(log, record);
 }
 
-void AppendBanner(const char16_t* logPath, const RunStamp& stamp) {
-    AppendComposedRecord(logPath,
+void AppendBanner(const LogFile& log, const RunStamp& stamp) {
+    AppendComposedRecord(log,
                          u"\n\n================================ %s %s "
                          u"========================================\r\n",
                          {stamp.date, stamp.time});

@@ -1,5 +1,6 @@
-// Where an opened file really is, compared with where it was meant to be. Portable so that the
-// host tests cover the forms the system gives: drive letters, UNC shares, roots, letter case.
+// What the system reports of an opened file, judged: whether it is a link, and whether it is
+// where it was meant to be. Portable so that the host tests cover the answers the system gives:
+// reparse tags, drive letters, UNC shares, NT paths, roots, letter case.
 #include "platform/platform_operations.h"
 
 namespace {
@@ -17,6 +18,20 @@ bool EqualIgnoringAsciiCase(const char16_t* a, const char16_t* b) {
 }
 
 }  // namespace
+
+bool IsLinkReparsePoint(bool reparsePoint, uint32_t tag) {
+    constexpr uint32_t kNameSurrogate = 0x20000000;
+    return reparsePoint && (tag == 0 || (tag & kNameSurrogate) != 0);
+}
+
+bool IsFileLeafOfFolder(FinalPathReader& reader, const char16_t* leaf) {
+    char16_t file[kFinalPathCapacity];
+    char16_t folder[kFinalPathCapacity];
+    for (const PathForm form : {PathForm::Dos, PathForm::Nt}) {
+        if (reader.Read(form, file, folder)) return IsFinalPathOfLeafInFolder(file, folder, leaf);
+    }
+    return false;
+}
 
 bool IsFinalPathOfLeafInFolder(const char16_t* fileFinalPath, const char16_t* folderFinalPath,
                                const char16_t* leaf) {

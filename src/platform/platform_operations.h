@@ -72,11 +72,29 @@ constexpr unsigned kDriveFixed = 3;
 /// The system's kind of drive for a root of the form `X:\`; kDriveFixed for a fixed disk.
 unsigned QueryDriveType(const char16_t* root);
 
-/// Appends the code units as UTF-16LE bytes to the file, creating it if missing. The file is
-/// open only during the call and shared for reading only; a failure is silent. Nothing is
-/// written when the file opened is not the one the path names: reached through a link, or
-/// known by more than one name.
-void AppendToFile(const char16_t* path, const char16_t* units, size_t count);
+/// Who a folder is, whatever path leads to it: its volume and its file ID there.
+struct FolderIdentity {
+    bool known;  // false: no folder was identified, and none ever matches
+    uint32_t volume;
+    uint64_t file;
+};
+
+inline bool IsSameFolder(const FolderIdentity& a, const FolderIdentity& b) {
+    return a.known && b.known && a.volume == b.volume && a.file == b.file;
+}
+
+/// Identifies the folder a file's path lies in (the path without its last component), opened
+/// without following a link. Unknown when that folder is missing, a file or itself a link.
+FolderIdentity IdentifyFolderOf(const char16_t* path);
+
+/// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
+/// there: the file's folder is opened without following a link and must still be the one
+/// identified, and the file is opened inside that very folder and must be no link and have no
+/// second name. A record that can't be written whole is undone, so the file only ever holds
+/// whole records. The file is open only during the call and shared for reading only; a
+/// failure is silent.
+void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char16_t* units,
+                  size_t count);
 
 /// Copies a file, replacing an existing destination. Returns whether it was copied.
 bool CopyFileOverwrite(const char16_t* source, const char16_t* destination);
@@ -113,6 +131,33 @@ void PrintToConsole(const char16_t* format, std::initializer_list<FormatArg> arg
 /// Echoes a finished text to standard output, never read as a format. The echo stops at the
 /// first code unit above U+00FF.
 void EchoToConsole(const char16_t* text);
+
+/// Whether a reparse point leads elsewhere: a name surrogate (symbolic link, junction, mount
+/// point), or one whose tag the system did not report. Data deduplication, compression and
+/// cloud storage put reparse points on ordinary files and folders too.
+bool IsLinkReparsePoint(bool reparsePoint, uint32_t tag);
+
+/// Room for a final path: one may name a share or a substituted drive's folder, or be in NT
+/// form, and be longer than MAX_PATH.
+constexpr size_t kFinalPathCapacity = 1024;
+
+enum class PathForm { Dos, Nt };
+
+/// Reads the final paths of an opened file and of an opened folder, as the system resolves them.
+class FinalPathReader {
+  public:
+    /// Both paths in one form; false when the system can't give either in that form.
+    virtual bool Read(PathForm form, char16_t (&file)[kFinalPathCapacity],
+                      char16_t (&folder)[kFinalPathCapacity]) = 0;
+
+  protected:
+    ~FinalPathReader() = default;
+};
+
+/// Whether the opened file is exactly `leaf` in the opened folder, by their final paths: in DOS
+/// form where the system gives both, else both in NT form, never one of each. Volumes the mount
+/// manager doesn't know (RAM disks, letters made with DefineDosDevice) have no DOS form.
+bool IsFileLeafOfFolder(FinalPathReader& reader, const char16_t* leaf);
 
 /// Whether a file's final path, as the system resolves an opened file, is exactly `leaf` in the
 /// folder whose final path is given. The folder's part must match exactly (both come from the

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlwapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 
@@ -14,15 +15,9 @@ namespace {
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 
-// Only name surrogates lead elsewhere; dedup, WOF and cloud files also carry reparse points.
-// A reparse point reported without its tag (0 is no valid tag; Wine gives it) may be a link.
-bool IsLinkTag(DWORD attributes, DWORD tag) {
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-           (tag == 0 || IsReparseTagNameSurrogate(tag));
-}
-
 bool IsLinkData(const WIN32_FIND_DATAW& found) {
-    return IsLinkTag(found.dwFileAttributes, found.dwReserved0);
+    return IsLinkReparsePoint((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
+                              found.dwReserved0);
 }
 
 EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
@@ -31,40 +26,45 @@ EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
     return {EntryKind::File, (uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow};
 }
 
-// A function of KERNEL32 that older Windows may lack; null there.
+// A function of an always-loaded system DLL that older Windows may lack; null there.
 template <typename Function>
-Function LookUpKernel32(const char* name) {
-    const FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name);
+Function LookUp(const wchar_t* dll, const char* name) {
+    const FARPROC found = GetProcAddress(GetModuleHandleW(dll), name);
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
 }
+
+// NtCreateFile's dispositions and options (ntifs.h, which mingw-w64's headers lack).
+constexpr ULONG kFileOpenIf = 3;
+constexpr ULONG kFileSynchronousIoNonalert = 0x20;
+constexpr ULONG kFileNonDirectoryFile = 0x40;
+constexpr ULONG kFileOpenReparsePoint = 0x200000;
 
 bool IsDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
-// Final paths may name a share or a substituted drive's folder, longer than MAX_PATH.
-constexpr DWORD kFinalPathCapacity = 1024;
+// Reads final paths of two open handles, the log file and its folder.
+class HandleFinalPaths : public FinalPathReader {
+  public:
+    HandleFinalPaths(HANDLE file, HANDLE folder) : file_(file), folder_(folder) {}
 
-bool FinalPathOf(HANDLE handle, wchar_t (&finalPath)[kFinalPathCapacity]) {
-    const DWORD length = GetFinalPathNameByHandleW(handle, finalPath, kFinalPathCapacity,
-                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    return length > 0 && length < kFinalPathCapacity;
-}
+    bool Read(PathForm form, char16_t (&file)[kFinalPathCapacity],
+              char16_t (&folder)[kFinalPathCapacity]) override {
+        const DWORD flags =
+            FILE_NAME_NORMALIZED | (form == PathForm::Dos ? VOLUME_NAME_DOS : VOLUME_NAME_NT);
+        return ReadFinalPath(file_, flags, file) && ReadFinalPath(folder_, flags, folder);
+    }
 
-// The folder a path names (everything before its last `\`, a root keeping it), resolved as the
-// system resolves it.
-bool FinalPathOfFolderOf(const char16_t* path, wchar_t (&finalPath)[kFinalPathCapacity]) {
-    char16_t folder[kMaxPath];
-    if (!ComposeText(folder, u"%s", {path})) return false;
-    RemoveLastComponent(folder);
-    const HANDLE handle = CreateFileW(Wide(folder), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    const bool resolved = FinalPathOf(handle, finalPath);
-    CloseHandle(handle);
-    return resolved;
-}
+  private:
+    static bool ReadFinalPath(HANDLE handle, DWORD flags, char16_t (&path)[kFinalPathCapacity]) {
+        const DWORD length = GetFinalPathNameByHandleW(handle, Wide(path), kFinalPathCapacity,
+                                                       flags);
+        return length > 0 && length < kFinalPathCapacity;
+    }
+
+    HANDLE file_;
+    HANDLE folder_;
+};
 
 const char16_t* LeafOf(const char16_t* path) {
     const char16_t* leaf = path;
@@ -74,21 +74,86 @@ const char16_t* LeafOf(const char16_t* path) {
     return leaf;
 }
 
-// The opened file is the one the path names only if it is no link itself, has no second name
-// (a hard link to another file), and really lies in the path's folder under the path's name.
-// Final paths, not the texts given, are compared: a mapped or substituted drive, 8.3 names and
-// letter case then resolve alike on both sides.
-bool IsFileThePathNames(HANDLE file, const char16_t* path) {
+// A handle whose kind can't be read counts as a link: nothing is written through it.
+bool IsLinkHandle(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) return true;
+    return IsLinkReparsePoint((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
+                              tag.ReparseTag);
+}
+
+// The folder a path's file lies in, opened itself: a link there is opened, never followed.
+HANDLE OpenFolderOf(const char16_t* path) {
+    char16_t folder[kMaxPath];
+    if (!ComposeText(folder, u"%s", {path})) return INVALID_HANDLE_VALUE;
+    RemoveLastComponent(folder);
+    return CreateFileW(Wide(folder), FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
+}
+
+FolderIdentity IdentityOf(HANDLE folder) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(folder, &information)) return {false, 0, 0};
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return {false, 0, 0};
+    if (IsLinkHandle(folder)) return {false, 0, 0};
+    return {true, information.dwVolumeSerialNumber,
+            (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
+// Opens `leaf` inside the open folder, so that no change to the folder's path can lead it
+// elsewhere; a link at the leaf is opened itself, never followed. NTDLL is always loaded, and
+// NtCreateFile is the call that opens relative to a folder.
+HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
+    using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                              PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG,
+                                              ULONG, ULONG, PVOID, ULONG);
+    const auto create = LookUp<NtCreateFileCall>(L"ntdll.dll", "NtCreateFile");
+    if (!create) return INVALID_HANDLE_VALUE;
+    UNICODE_STRING name;
+    name.Buffer = const_cast<wchar_t*>(Wide(leaf));
+    name.Length = static_cast<USHORT>(TextLength(leaf) * sizeof(wchar_t));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    IO_STATUS_BLOCK status;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    // Write access only to undo a short write: every write names the end of the file.
+    const ACCESS_MASK access =
+        FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    const NTSTATUS opened =
+        create(&file, access, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+               FILE_SHARE_READ, kFileOpenIf,
+               kFileNonDirectoryFile | kFileSynchronousIoNonalert | kFileOpenReparsePoint,
+               nullptr, 0);
+    return opened >= 0 ? file : INVALID_HANDLE_VALUE;
+}
+
+// The opened file is the log only if it is no link itself, has no second name (a hard link to
+// another file), and lies in the pinned folder under the leaf's name.
+bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) return false;
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
-    if (information.nNumberOfLinks != 1) return false;
-    wchar_t fileFinal[kFinalPathCapacity];
-    wchar_t folderFinal[kFinalPathCapacity];
-    return FinalPathOf(file, fileFinal) && FinalPathOfFolderOf(path, folderFinal) &&
-           IsFinalPathOfLeafInFolder(reinterpret_cast<const char16_t*>(fileFinal),
-                                     reinterpret_cast<const char16_t*>(folderFinal),
-                                     LeafOf(path));
+    if (information.nNumberOfLinks != 1 || IsLinkHandle(file)) return false;
+    HandleFinalPaths paths(file, folder);
+    return IsFileLeafOfFolder(paths, leaf);
+}
+
+// Appends at the end of the file whatever its handle's position; a write that does not go
+// whole is cut back to the size before it, so the file holds whole records only.
+void AppendWhole(HANDLE file, const char16_t* units, size_t count) {
+    FILE_STANDARD_INFO before;
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &before, sizeof before)) return;
+    const DWORD bytes = static_cast<DWORD>(count * sizeof(char16_t));
+    OVERLAPPED atEnd{};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
+    DWORD written = 0;
+    if (WriteFile(file, units, bytes, &written, &atEnd) && written == bytes) return;
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile = before.EndOfFile;
+    SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
 }
 
 }  // namespace
@@ -100,7 +165,8 @@ void FailCriticalErrorsWithoutDialog() { SetErrorMode(GetErrorMode() | SEM_FAILC
 // is then the best left; SHELL32 and SHLWAPI are KnownDLLs there and still come from System32.
 void RestrictLibraryLoadsToSystemFolder() {
     using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
-    const auto setDefault = LookUpKernel32<SetDefaultDirectories>("SetDefaultDllDirectories");
+    const auto setDefault =
+        LookUp<SetDefaultDirectories>(L"kernel32.dll", "SetDefaultDllDirectories");
     if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryW(L"");
 }
@@ -109,7 +175,7 @@ void RestrictLibraryLoadsToSystemFolder() {
 // link checks stand either way, so a refusal is ignored.
 void RefuseJunctionsOfNonAdministrators() {
     using SetPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
-    const auto setPolicy = LookUpKernel32<SetPolicy>("SetProcessMitigationPolicy");
+    const auto setPolicy = LookUp<SetPolicy>(L"kernel32.dll", "SetProcessMitigationPolicy");
     if (!setPolicy) return;
     PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
     policy.EnforceRedirectionTrust = 1;
@@ -172,17 +238,26 @@ bool PathExists(const char16_t* path) { return QueryEntry(path).kind != EntryKin
 
 unsigned QueryDriveType(const char16_t* root) { return GetDriveTypeW(Wide(root)); }
 
-void AppendToFile(const char16_t* path, const char16_t* units, size_t count) {
-    // A link at the log's own name is opened itself, never followed to its target.
-    const HANDLE file = CreateFileW(Wide(path), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    if (IsFileThePathNames(file, path)) {
-        DWORD written = 0;
-        WriteFile(file, units, static_cast<DWORD>(count * sizeof(char16_t)), &written, nullptr);
+FolderIdentity IdentifyFolderOf(const char16_t* path) {
+    const HANDLE folder = OpenFolderOf(path);
+    if (folder == INVALID_HANDLE_VALUE) return {false, 0, 0};
+    const FolderIdentity identity = IdentityOf(folder);
+    CloseHandle(folder);
+    return identity;
+}
+
+void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,
+                  size_t count) {
+    const HANDLE folder = OpenFolderOf(path);
+    if (folder == INVALID_HANDLE_VALUE) return;
+    if (IsSameFolder(IdentityOf(folder), identity)) {
+        const HANDLE file = OpenInFolder(folder, LeafOf(path));
+        if (file != INVALID_HANDLE_VALUE) {
+            if (IsPlainFileInFolder(file, folder, LeafOf(path))) AppendWhole(file, units, count);
+            CloseHandle(file);
+        }
     }
-    CloseHandle(file);
+    CloseHandle(folder);
 }
 
 bool CopyFileOverwrite(const char16_t* source, const char16_t* destination) {

@@ -9,7 +9,7 @@ constexpr const char16_t* kDestination = u"c:\\Windows\\QXCUST2.exe";
 
 }  // namespace
 
-void InstallCompanionExecutable(const char16_t* logPath) {
+void InstallCompanionExecutable(const LogFile& log) {
     // The folder is read afresh; it has no trailing `\` except for a drive root.
     char16_t folder[kMaxPath] = {};
     GetModulePath(folder, kMaxPath);
@@ -17,13 +17,13 @@ void InstallCompanionExecutable(const char16_t* logPath) {
     char16_t source[kMaxPath];
     // A source cut to fit would name another file: it counts as missing.
     if (!ComposeText(source, u"%s\\QXCUST2.exe", {folder}) || !PathExists(source)) {
-        AppendComposedRecord(logPath, u"Source file not exists: %s\r\n", {source});
+        AppendComposedRecord(log, u"Source file not exists: %s\r\n", {source});
         return;
     }
-    AppendComposedRecord(logPath, u"%s copy to %s\r\n", {source, kDestination});
+    AppendComposedRecord(log, u"%s copy to %s\r\n", {source, kDestination});
     if (CopyFileOverwrite(source, kDestination)) {
-        AppendComposedRecord(logPath, u"Copy file successful with return code: %d\r\n", {1});
+        AppendComposedRecord(log, u"Copy file successful with return code: %d\r\n", {1});
     } else {
-        AppendComposedRecord(logPath, u"Copy file failed with return code: %d\r\n", {0});
+        AppendComposedRecord(log, u"Copy file failed with return code: %d\r\n", {0});
     }
 }

@@ -2,4 +2,6 @@
 // result is logged only: it never changes the run's verdict.
 #pragma once
 
-void InstallCompanionExecutable(const char16_t* logPath);
+#include "log/run_log.h"
+
+void InstallCompanionExecutable(const LogFile& log);

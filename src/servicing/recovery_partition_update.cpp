@@ -37,7 +37,7 @@ int CopyFuToReserve(const RunContext& context, const char16_t* root) {
     char16_t destination[kMaxPath];
     const bool sourceFits = ComposePathList(source, u"%sFU\\*", {context.exeDirectory});
     const bool destinationFits = ComposePathList(destination, u"%spreload\\RM_Reserve", {root});
-    AppendComposedRecord(context.logPath, u"Copy [%s] to [%s]\r\n", {source, destination});
+    AppendComposedRecord(context.log, u"Copy [%s] to [%s]\r\n", {source, destination});
     // A cut path names some other place: copy nothing rather than from or to it.
     if (!sourceFits || !destinationFits) return kErrorFilenameExcedRange;
     char16_t fu[kMaxPath];
@@ -66,23 +66,23 @@ void BuildFixedDriveList(char16_t (&list)[kMaxPath]) {
 void UpdateRecoveryPartition(RunContext& context) {
     char16_t drives[kMaxPath];
     BuildFixedDriveList(drives);
-    AppendComposedRecord(context.logPath, u"Fixed list [%s]\r\n", {drives});
+    AppendComposedRecord(context.log, u"Fixed list [%s]\r\n", {drives});
 
     const char16_t* cursor = drives;
     char16_t root[kMaxPath];
     while (NextListEntry(cursor, root)) {
-        AppendComposedRecord(context.logPath, u"First found fixed drive letter [%s]\r\n", {root});
+        AppendComposedRecord(context.log, u"First found fixed drive letter [%s]\r\n", {root});
         if (!CarriesRecoveryFlag(root)) continue;
-        AppendComposedRecord(context.logPath, u"Find RP flag in [%s]\r\n", {root});
+        AppendComposedRecord(context.log, u"Find RP flag in [%s]\r\n", {root});
         const int result = CopyFuToReserve(context, root);
         if (result == 0) {
-            AppendComposedRecord(context.logPath, u"Copy successfully\r\n", {});
+            AppendComposedRecord(context.log, u"Copy successfully\r\n", {});
         } else {
-            AppendComposedRecord(context.logPath, u"Copy failed with error code [%d]\r\n",
+            AppendComposedRecord(context.log, u"Copy failed with error code [%d]\r\n",
                                  {static_cast<int32_t>(result)});
             context.outcome = RunOutcome::Fail;
         }
         return;  // only the first flagged drive is ever serviced
     }
-    AppendComposedRecord(context.logPath, u"Cannot finf RP, skip FU copy\r\n", {});
+    AppendComposedRecord(context.log, u"Cannot finf RP, skip FU copy\r\n", {});
 }

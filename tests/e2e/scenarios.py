@@ -20,12 +20,16 @@ SYSTEM_LOG = "c:\\System.sav\\Logs\\Castorel.log"
 FLAG = "Recovery\\_VLTRP2.FLG"
 FOLDER = object()  # in Row.put: a folder rather than a file
 BANNER = object()  # in Row.records: the run's banner, the same at both places
+SOME = "some"  # in Row.log_written: some of the records, each whole, in order
 ABOVE_LATIN1 = re.compile("[^\x00-\xff]")
 ABOVE_LATIN1_ON = re.compile("[^\x00-\xff].*", re.S)  # a record's echo stops there
 BANNER_SHAPE = re.compile(r"\n\n={32} \d\d/\d\d/\d\d \d\d:\d\d:\d\d ={40}")
 FU = {"readme.txt": b"payload\r\n", "drivers\\net.inf": b"net", "drivers\\audio\\audio.inf": b"a"}
 RESERVE = {f"D:\\preload\\RM_Reserve\\{name}": data for name, data in FU.items()}
 PLANTED = ("shell32", "shlwapi", "user32", "shcore")
+# Wine's shell copy costs most per file: 2,000 files make it last seconds, long enough to act
+# while it runs.
+BIG_FU = {f"part{i // 100:02}\\file{i:04}.bin": bytes([i % 251]) * 20_000 for i in range(2000)}
 
 
 @dataclass
@@ -48,7 +52,7 @@ class Row:
     fu: dict = field(default_factory=lambda: dict(FU))
     companion: Optional[bytes] = b"MZ companion"
     log: str = SYSTEM_LOG  # the log path the tool chooses
-    log_written: bool = True  # False: the records reach the console only
+    log_written: object = True  # False: the records reach the console only; SOME: whole ones
     hold: Optional[tuple] = None  # (path, mode) held open by another program during the run
     dll_overrides: str = ""
     files: dict = field(default_factory=dict)  # after the run: path: bytes, or None for absent
@@ -111,6 +115,18 @@ def link(path, target, make=os.symlink):
     return step
 
 
+def fill_volume_but_the_logs_last_page(log):
+    """A layout step: the log (on a small volume of its own) gets earlier bytes that leave 150
+    bytes of its last page free, and a filler takes every other page."""
+    def step(pc, _):
+        pc.put_file(log, ("e" * 1971 + "\r\n").encode("utf-16-le"))  # a page less 150 bytes
+        with open(pc.windows_path(log).parent / "filler", "wb", buffering=0) as filler:
+            with contextlib.suppress(OSError):
+                while True:
+                    filler.write(bytes(4096))
+    return step
+
+
 def plant_dlls(pc, helpers):
     pc.put_folder("C:\\pkg")
     for name in PLANTED:
@@ -129,6 +145,11 @@ ROWS = [
         run(update(ON_C), companion("C:\\pkg %s%d%c%%")), folder="C:\\pkg %s%d%c%%"),
     Row("units above Latin-1 print as ? and end a record's echo",
         run(update(ON_C), companion("C:\\caf\u00e9\\\u4e2d")), folder="C:\\caf\u00e9\\\u4e2d"),
+    Row("a log that fills its volume keeps only whole records",
+        run(update(ON_C), companion("C:\\small\\pkg")), folder="C:\\small\\pkg",
+        log_folder=False, small_volume=("C:\\small", "1m"), log="C:\\small\\pkg\\Castorel.log",
+        lay_out=fill_volume_but_the_logs_last_page("C:\\small\\pkg\\Castorel.log"),
+        log_written=SOME),
     Row("overlong tool path runs on cut to 259 units", run(update(ON_C), [
         ("Source file not exists: " + (OVERLONG + "\\QXCUST2.exe")[:259])[:257]]),
         folder=OVERLONG),
@@ -243,9 +264,10 @@ def lay_out(pc, row, exe, helpers, stack):
         pc.put_folder("C:\\System.sav\\Logs")
     for path, data in row.put.items():
         pc.put_folder(path) if data is FOLDER else pc.put_file(path, data)
+    tool = pc.install_tool(exe, folder=row.folder, fu_files=row.fu, companion=row.companion)
     if row.lay_out:
         row.lay_out(pc, helpers)
-    return pc.install_tool(exe, folder=row.folder, fu_files=row.fu, companion=row.companion)
+    return tool
 
 
 def snapshot(pc, path):
@@ -289,6 +311,15 @@ def console_of(tool, log, texts):
     return (lines + echo).replace("\n", "\r\n").encode("latin-1")
 
 
+def is_whole_records(added, texts):
+    """Whether the text is some of the records, each whole and in their order."""
+    at = 0
+    for record in (text + "\r\n" for text in texts):
+        if added.startswith(record, at):
+            at += len(record)
+    return at == len(added)
+
+
 def check(pc, row, tool, result, log_before, before):
     findings = []
     console = result.console.decode("latin-1").replace("\r\n", "\n")
@@ -298,7 +329,10 @@ def check(pc, row, tool, result, log_before, before):
     if log[: len(log_before)] != log_before:
         findings.append("earlier log bytes changed")
     added = decode_log(log[len(log_before):])
-    if added != (as_log(texts) if row.log_written else ""):
+    if row.log_written == SOME:
+        if not is_whole_records(added, texts):
+            findings.append(f"log received {added!r}, not whole records of the run")
+    elif added != (as_log(texts) if row.log_written else ""):
         findings.append(f"log received {added!r}")
     if result.console != console_of(tool, row.log, texts):
         findings.append(f"console {result.console!r}")
