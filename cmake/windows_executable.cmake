@@ -6,11 +6,11 @@ add_executable(Castorel
   res/castorel.rc
 )
 
-# SHELL32, SHLWAPI and USER32 are delay-loaded: they, and all they pull in, load at their first
-# call, after the entry has limited DLL loads to the system folder. At start the process loads
-# only KERNEL32 and msvcrt, which Windows always takes from the system folder.
+# SHELL32, SHLWAPI, USER32 and ADVAPI32 are delay-loaded: they, and all they pull in, load at
+# their first call, after the entry has limited DLL loads to the system folder. At start the
+# process loads only KERNEL32 and msvcrt, which Windows always takes from the system folder.
 set(CASTOREL_DELAY_LIBRARIES)
-foreach(dll shell32 shlwapi user32)
+foreach(dll shell32 shlwapi user32 advapi32)
   set(library ${CMAKE_CURRENT_BINARY_DIR}/lib${dll}_delay.a)
   add_custom_command(
     OUTPUT ${library}

@@ -29,7 +29,8 @@ add_executable(platform_win32_tests
   ${PROJECT_SOURCE_DIR}/tests/platform_contract_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/platform_arrange_win32.cpp
   ${PROJECT_SOURCE_DIR}/src/platform/platform_operations_win32.cpp)
-target_link_libraries(platform_win32_tests PRIVATE castorel_logic shell32 shlwapi user32 GTest::gtest_main)
+target_link_libraries(platform_win32_tests PRIVATE castorel_logic shell32 shlwapi user32 advapi32
+  GTest::gtest_main)
 target_link_options(platform_win32_tests PRIVATE -static)
 set_target_properties(platform_win32_tests PROPERTIES CROSSCOMPILING_EMULATOR
   "/usr/bin/python3;${PROJECT_SOURCE_DIR}/scripts/sandbox_pc.py;--root;${SANDBOX_ROOT};exec")

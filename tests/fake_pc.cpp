@@ -149,6 +149,10 @@ void FakePc::AddLink(const std::u16string& path, bool toFolder) {
     entries[canonical] = FakeEntry{toFolder, u"", true, ++lastId};
 }
 
+void FakePc::SetOwner(const std::u16string& path, Owner owner) {
+    entries.at(Canonical(path)).owner = owner;
+}
+
 std::u16string FakePc::FileText(const std::u16string& path) const {
     const auto found = entries.find(Canonical(path));
     return found == entries.end() ? u"" : found->second.content;
@@ -204,6 +208,16 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
     return 0;
 }
 
+Owner QueryOwner(const char16_t* path) {
+    const FakeEntry* entry = Lookup(CheckedPath(path, "QueryOwner"));
+    return entry ? entry->owner : Owner::Untrusted;
+}
+
+unsigned CountNames(const char16_t* path) {
+    const FakeEntry* entry = Lookup(CheckedPath(path, "CountNames"));
+    return entry ? entry->names : 0;
+}
+
 unsigned QueryDriveType(const char16_t* root) {
     const std::u16string text = CheckedPath(root, "QueryDriveType");
     if (!IsDriveRoot(text)) ADD_FAILURE() << "not a drive root: " << Narrow(text);
@@ -222,7 +236,7 @@ void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char
     const std::u16string canonical = Canonical(text);
     if (!IsSameFolder(IdentityOfFolder(ParentOf(canonical)), folder)) return;
     FakeEntry& entry = thePc.entries[canonical];
-    if (entry.folder || entry.link) return;
+    if (entry.folder || entry.link || entry.names > 1 || entry.owner == Owner::Untrusted) return;
     entry.content.append(units, count);
 }
 
@@ -292,8 +306,10 @@ void ArrangeFile(const char16_t* path, const std::u16string& content) {
     thePc.AddFile(path, content);
 }
 
-void ArrangeSecondName(const char16_t*, const char16_t* secondName) {
-    thePc.AddLink(secondName, false);
+void ArrangeSecondName(const char16_t* existing, const char16_t* secondName) {
+    FakeEntry& file = thePc.entries[Canonical(existing)];
+    file.names = 2;
+    thePc.entries[Canonical(secondName)] = file;  // shares nothing further: the tests only read
 }
 
 std::u16string FileContent(const char16_t* path) { return thePc.FileText(path); }

@@ -58,6 +58,10 @@ TEST(PlatformContract, EntriesAreToldApartAndListed) {
         EXPECT_EQ(facts.size, c.size);
         EXPECT_EQ(PathExists(c.path), c.kind != EntryKind::Missing);
     }
+    // What this process made itself has a trusted owner, and one name.
+    EXPECT_EQ(QueryOwner(u"C:\\contract"), Owner::Trusted);
+    EXPECT_EQ(QueryOwner(u"C:\\contract\\file.txt"), Owner::Trusted);
+    EXPECT_EQ(CountNames(u"C:\\contract\\file.txt"), 1u);
     struct Names : FolderVisitor {
         std::map<std::u16string, EntryKind> seen;
         bool Visit(const char16_t* name, const EntryFacts& facts) override {
@@ -84,6 +88,7 @@ TEST(PlatformContract, AppendWritesOnlyTheFileThePathNamesInTheFolderIdentified)
 
     ArrangeFile(u"C:\\contract\\win.ini", u"kept");
     ArrangeSecondName(u"C:\\contract\\win.ini", u"C:\\contract\\other.log");
+    EXPECT_EQ(CountNames(u"C:\\contract\\other.log"), 2u);
     AppendToFile(u"C:\\contract\\other.log", folder, u"ef", 2);
     EXPECT_EQ(FileContent(u"C:\\contract\\win.ini"), u"kept");
 

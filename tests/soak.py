@@ -23,7 +23,7 @@ from scenarios import (BANNER_SHAPE, BIG_FU, ROWS, SYSTEM_LOG, Helpers,  # noqa:
 # Rows whose records all reach the long-lived log; the others are the end-to-end test's alone.
 REPLAYED = [row for row in ROWS
             if row.log == SYSTEM_LOG and row.log_written and SYSTEM_LOG not in row.put
-            and not row.small_volume]
+            and not row.as_root]
 KILLED = dataclasses.replace(next(row for row in ROWS if row.name == "typical run"),
                              name="killed mid-copy", fu=BIG_FU, files={})
 

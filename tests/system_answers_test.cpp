@@ -159,6 +159,44 @@ TEST(SystemAnswers, OnlyTheLogsNameInThatVeryFolderIsTheLog) {
     EXPECT_FALSE(IsFinalPathOfLeafInFolder(u"C:\\[.LOG", u"C:", u"{.log"));
 }
 
+// Wine gives every file an owner; only FAT and exFAT volumes have none, and count as trusted.
+TEST(SystemAnswers, WhatAUserOwnsCountsForNothingOrFailsTheCopy) {
+    struct Case {
+        const char16_t* path;
+        Owner owner;
+        const char* console;  // a line the run shows
+        bool systemLogWritten;
+    };
+    const char* const dServiced = "Copy [C:\\pkg\\FU\\*] to [D:\\preload\\RM_Reserve]";
+    const char* const eServiced = "Copy [C:\\pkg\\FU\\*] to [E:\\preload\\RM_Reserve]";
+    const char* const besideTool = "logPath=[C:\\pkg\\Castorel.log]";
+    const char* const refused = "Copy failed with error code [5]";
+    const Case cases[] = {
+        {u"D:\\Recovery\\_VLTRP2.FLG", Owner::Untrusted, eServiced, true},
+        {u"D:\\Recovery", Owner::Untrusted, eServiced, true},
+        {u"D:\\Recovery\\_VLTRP2.FLG", Owner::None, dServiced, true},
+        {u"D:\\Recovery", Owner::None, dServiced, true},
+        {u"c:\\System.sav", Owner::Untrusted, besideTool, false},
+        {u"c:\\System.sav\\Logs", Owner::Untrusted, besideTool, false},
+        {u"c:\\System.sav\\Logs", Owner::None, "Result=PASS", true},
+        {kSystemLog, Owner::Untrusted, "Result=PASS", false},
+        {u"D:\\preload", Owner::Untrusted, refused, true},
+        {u"D:\\preload\\RM_Reserve", Owner::Untrusted, refused, true},
+        {u"D:\\preload\\RM_Reserve", Owner::None, "Copy successfully", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.path));
+        PcWithFlagOnDAndE();
+        Pc().AddFile(kSystemLog, u"kept\r\n");
+        Pc().AddFolder(u"D:\\preload\\RM_Reserve");
+        Pc().SetOwner(c.path, c.owner);
+        RunCastorel();
+        EXPECT_NE(Pc().console.find(c.console), std::string::npos) << Pc().console;
+        EXPECT_EQ(Pc().FileText(kSystemLog) != u"kept\r\n", c.systemLogWritten);
+        EXPECT_EQ(Pc().shellCopies.empty(), std::string(c.console) == refused);
+    }
+}
+
 // Data deduplication, compression and cloud files put reparse points on ordinary files.
 TEST(SystemAnswers, OnlyNameSurrogatesAndUntaggedReparsePointsAreLinks) {
     struct Case {

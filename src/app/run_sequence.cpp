@@ -19,15 +19,19 @@ void CopyDirectoryOfPath(const char16_t* path, char16_t (&directory)[kMaxPath]) 
     directory[end] = 0;
 }
 
-bool IsRealFolder(const char16_t* path) { return QueryEntry(path).kind == EntryKind::Folder; }
+// Only a real folder an administrator made counts: a file of that name would swallow every
+// record of the run, a link, which any user may make where the folders are missing, would lead
+// them elsewhere, and a folder a user made is theirs to fill with forged records.
+bool IsLogFolder(const char16_t* path) {
+    return QueryEntry(path).kind == EntryKind::Folder && QueryOwner(path) != Owner::Untrusted;
+}
 
-// Only a real folder counts: a file of that name would swallow every record of the run, and
-// a link, which any user may make where the folders are missing, would lead them elsewhere.
-// A fallback path that would not fit is no log file at all, never a file at a cut name. The
-// folder chosen is identified now: records go into that folder only, for the whole run.
+// The one place that decides where the log goes. A fallback path that would not fit is no log
+// file at all, never a file at a cut name. The folder chosen is identified now: records go into
+// that folder only, for the whole run.
 void ChooseLog(RunContext& context) {
     LogFile& log = context.log;
-    if (IsRealFolder(kLogFolderParent) && IsRealFolder(kLogFolder)) {
+    if (IsLogFolder(kLogFolderParent) && IsLogFolder(kLogFolder)) {
         log.folder = IdentifyFolderOf(kLogInLogFolder);
         if (log.folder.known) {
             ComposeText(log.path, u"%s", {kLogInLogFolder});

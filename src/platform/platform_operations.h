@@ -67,6 +67,20 @@ class FolderVisitor {
 /// folder's path with `\*` would not fit kMaxPath. The search ends before this returns.
 int ListFolder(const char16_t* folder, FolderVisitor& visitor);
 
+/// Who owns a file or folder, as far as an elevated tool may trust what is there.
+enum class Owner {
+    Trusted,    // Administrators, SYSTEM, TrustedInstaller, or the user of the tool's own token
+    Untrusted,  // anyone else: a standard user may have made it; also an owner that can't be read
+    None,       // the volume keeps no owners (FAT, exFAT)
+};
+
+/// The owner of exactly this file or folder; a link at it is asked itself, never followed.
+Owner QueryOwner(const char16_t* path);
+
+/// How many names the file has: more than 1 when it is hard-linked elsewhere; 0 when it can't
+/// be read. A link at it is counted itself, never followed.
+unsigned CountNames(const char16_t* path);
+
 constexpr unsigned kDriveFixed = 3;
 
 /// The system's kind of drive for a root of the form `X:\`; kDriveFixed for a fixed disk.
@@ -89,8 +103,8 @@ FolderIdentity IdentifyFolderOf(const char16_t* path);
 
 /// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
 /// there: the file's folder is opened without following a link and must still be the one
-/// identified, and the file is opened inside that very folder and must be no link and have no
-/// second name. A record that can't be written whole is undone, so the file only ever holds
+/// identified, and the file is opened inside that very folder and must be no link, have no
+/// second name and no untrusted owner. A record that can't be written whole is undone, so the file only ever holds
 /// whole records. The file is open only during the call and shared for reading only; a
 /// failure is silent.
 void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char16_t* units,

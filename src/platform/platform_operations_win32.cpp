@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <winternl.h>
+#include <aclapi.h>
 
 #include <cstdio>
 
@@ -41,6 +42,63 @@ constexpr ULONG kFileOpenReparsePoint = 0x200000;
 
 bool IsDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+// TrustedInstaller's service SID, S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464,
+// which owns the system's own files and has no well-known-SID number.
+bool IsTrustedInstaller(PSID sid) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID trustedInstaller = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649, 1831038044, 1853292631,
+                                  2271478464, 0, 0, &trustedInstaller)) {
+        return false;
+    }
+    const bool same = EqualSid(sid, trustedInstaller) != FALSE;
+    FreeSid(trustedInstaller);
+    return same;
+}
+
+bool IsTokenUser(PSID sid) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const bool same = GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                      EqualSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, sid);
+    CloseHandle(token);
+    return same;
+}
+
+bool IsTrustedOwner(PSID owner) {
+    return IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+           IsWellKnownSid(owner, WinLocalSystemSid) || IsTrustedInstaller(owner) ||
+           IsTokenUser(owner);
+}
+
+// The handle needs READ_CONTROL. A volume that keeps no ACLs keeps no owners either.
+Owner OwnerOf(HANDLE handle) {
+    DWORD volumeFlags = 0;
+    if (GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &volumeFlags,
+                                      nullptr, 0) &&
+        (volumeFlags & FILE_PERSISTENT_ACLS) == 0) {
+        return Owner::None;
+    }
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return Owner::Untrusted;
+    }
+    const bool trusted = owner != nullptr && IsTrustedOwner(owner);
+    LocalFree(descriptor);
+    return trusted ? Owner::Trusted : Owner::Untrusted;
+}
+
+// A file or folder opened itself, for reading what it is: a link at the path is not followed.
+HANDLE OpenItself(const char16_t* path, DWORD access) {
+    return CreateFileW(Wide(path), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // Reads final paths of two open handles, the log file and its folder.
@@ -87,10 +145,7 @@ HANDLE OpenFolderOf(const char16_t* path) {
     char16_t folder[kMaxPath];
     if (!ComposeText(folder, u"%s", {path})) return INVALID_HANDLE_VALUE;
     RemoveLastComponent(folder);
-    return CreateFileW(Wide(folder), FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                       nullptr);
+    return OpenItself(folder, FILE_READ_ATTRIBUTES | FILE_TRAVERSE);
 }
 
 FolderIdentity IdentityOf(HANDLE folder) {
@@ -121,7 +176,7 @@ HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
     HANDLE file = INVALID_HANDLE_VALUE;
     // Write access only to undo a short write: every write names the end of the file.
     const ACCESS_MASK access =
-        FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+        FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
     const NTSTATUS opened =
         create(&file, access, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
                FILE_SHARE_READ, kFileOpenIf,
@@ -131,11 +186,13 @@ HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
 }
 
 // The opened file is the log only if it is no link itself, has no second name (a hard link to
-// another file), and lies in the pinned folder under the leaf's name.
+// another file), no owner who may have forged records in it, and lies in the pinned folder
+// under the leaf's name.
 bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) return false;
     if (information.nNumberOfLinks != 1 || IsLinkHandle(file)) return false;
+    if (OwnerOf(file) == Owner::Untrusted) return false;
     HandleFinalPaths paths(file, folder);
     return IsFileLeafOfFolder(paths, leaf);
 }
@@ -235,6 +292,23 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
 
 // Looks the name up as the shell would: the exact name, no wildcard.
 bool PathExists(const char16_t* path) { return QueryEntry(path).kind != EntryKind::Missing; }
+
+Owner QueryOwner(const char16_t* path) {
+    const HANDLE handle = OpenItself(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
+    if (handle == INVALID_HANDLE_VALUE) return Owner::Untrusted;
+    const Owner owner = OwnerOf(handle);
+    CloseHandle(handle);
+    return owner;
+}
+
+unsigned CountNames(const char16_t* path) {
+    const HANDLE handle = OpenItself(path, FILE_READ_ATTRIBUTES);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool read = GetFileInformationByHandle(handle, &information) != FALSE;
+    CloseHandle(handle);
+    return read ? information.nNumberOfLinks : 0;
+}
 
 unsigned QueryDriveType(const char16_t* root) { return GetDriveTypeW(Wide(root)); }
 

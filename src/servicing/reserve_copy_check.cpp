@@ -56,12 +56,17 @@ class CopyWalk : public FolderVisitor {
     }
 
     // Goes down the reserve's own folders; before the copy, each that exists must be a real
-    // folder, as any folder the copy enters.
+    // folder, as any folder the copy enters, and one that a user owns is theirs to change
+    // under the copy, after any check.
     int EnterReserve() {
         for (const char16_t* name : kReserveFolders) {
             if (!destination_.Descend(name, true)) return kErrorFilenameExcedRange;
             const int error = CheckDestination({EntryKind::Folder, 0});
             if (error != 0) return error;
+            if (side_ == WalkSide::BeforeCopy && destinationExists_ &&
+                QueryOwner(destination_.Text()) == Owner::Untrusted) {
+                return kErrorAccessDenied;
+            }
         }
         return 0;
     }
@@ -93,8 +98,9 @@ class CopyWalk : public FolderVisitor {
         return error == 0 || Stop(error);
     }
 
-    // Before the copy: what the entry would replace or enter, if anything, is of its own kind
-    // and no link. After it: each file arrived whole.
+    // Before the copy: what the entry would replace or enter, if anything, is of its own kind,
+    // no link, and for a file no second name of another file (a system file hard-linked where
+    // a user can write, on Windows 7 and 8.1). After it: each file arrived whole.
     int CheckDestination(const EntryFacts& source) {
         if (side_ == WalkSide::AfterCopy) {
             return source.kind == EntryKind::Folder || Arrived(source) ? 0 : kErrorWriteFault;
@@ -102,6 +108,10 @@ class CopyWalk : public FolderVisitor {
         if (!destinationExists_) return 0;
         const EntryKind found = QueryEntry(destination_.Text()).kind;
         if (found == EntryKind::Missing) destinationExists_ = false;
+        if (found == EntryKind::File && source.kind == EntryKind::File &&
+            CountNames(destination_.Text()) > 1) {
+            return kErrorReparsePointEncountered;
+        }
         if (found == EntryKind::Missing || found == source.kind) return 0;
         return found == EntryKind::Link ? kErrorReparsePointEncountered : kErrorFileExists;
     }

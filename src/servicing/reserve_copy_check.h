@@ -6,6 +6,7 @@
 #include <cstddef>
 
 constexpr int kErrorPathNotFound = 3;
+constexpr int kErrorAccessDenied = 5;
 constexpr int kErrorWriteFault = 29;
 constexpr int kErrorFileExists = 80;
 constexpr int kErrorFilenameExcedRange = 206;
@@ -20,7 +21,7 @@ struct CopyPreflight {
 
 /// Checks FU (the folder itself and every folder and file in it, and the path each maps to in
 /// the drive's reserve) and every folder of the reserve that already exists, down from the
-/// drive's root (`X:\`). `fu` has no trailing `\`.
+/// drive's root (`X:\`), which must also have no untrusted owner. `fu` has no trailing `\`.
 CopyPreflight CheckCopyBeforeShell(const char16_t* fu, const char16_t* driveRoot);
 
 /// Whether every file of FU is in the drive's reserve with its size: 0, else kErrorWriteFault.

@@ -48,6 +48,7 @@ class Row:
     put: dict = field(default_factory=dict)  # laid out before the tool: path: bytes or FOLDER
     lay_out: Optional[Callable] = None  # lay_out(pc, helpers) for what put can't say
     small_volume: Optional[tuple] = None  # (folder, size): a tmpfs of that size mounted there
+    as_root: bool = False  # the layout mounts or gives files away, which takes root
     log_folder: bool = True
     fu: dict = field(default_factory=lambda: dict(FU))
     companion: Optional[bytes] = b"MZ companion"
@@ -115,6 +116,17 @@ def link(path, target, make=os.symlink):
     return step
 
 
+def owned_by_user(*paths):
+    """A layout step: the files and folders, with all below them, become another Unix user's,
+    which Wine reads as owned by someone who is not an administrator."""
+    def step(pc, _):
+        for path in paths:
+            top = pc.windows_path(path)
+            for entry in (top, *top.rglob("*")):
+                os.chown(entry, 1000, 1000, follow_symlinks=False)
+    return step
+
+
 def fill_volume_but_the_logs_last_page(log):
     """A layout step: the log (on a small volume of its own) gets earlier bytes that leave 150
     bytes of its last page free, and a filler takes every other page."""
@@ -149,7 +161,7 @@ ROWS = [
         run(update(ON_C), companion("C:\\small\\pkg")), folder="C:\\small\\pkg",
         log_folder=False, small_volume=("C:\\small", "1m"), log="C:\\small\\pkg\\Castorel.log",
         lay_out=fill_volume_but_the_logs_last_page("C:\\small\\pkg\\Castorel.log"),
-        log_written=SOME),
+        log_written=SOME, as_root=True),
     Row("overlong tool path runs on cut to 259 units", run(update(ON_C), [
         ("Source file not exists: " + (OVERLONG + "\\QXCUST2.exe")[:259])[:257]]),
         folder=OVERLONG),
@@ -189,7 +201,7 @@ ROWS = [
     Row("a destination inside the tree too long for its source's fit", failed_copy(206, "C:\\p"), drives={"d": "hd"}, put=FLAG_ON_D, folder="C:\\p",
         fu={DEEP: b"deep"}, files={"D:\\preload": None}),
     Row("a full drive fails the copy the shell calls done", failed_copy(29),
-        small_volume=("D:\\", "1m"), put=FLAG_ON_D,
+        small_volume=("D:\\", "1m"), put=FLAG_ON_D, as_root=True,
         fu={f"part{n}.bin": bytes(400_000) for n in range(4)}),
     Row("tool in a drive root", run(update(ON_C, "C:\\", source="C:\\FU\\*"), companion("C:\\")),
         folder="C:\\", put={"C:\\" + FLAG: b""},
@@ -230,6 +242,24 @@ ROWS = [
         drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\target\\net.inf": b"kept"},
         lay_out=link("D:\\preload\\RM_Reserve\\drivers", "C:\\target"),
         unchanged=("C:\\target",)),
+    Row("a hard-linked destination file is never copied over", failed_copy(4395),
+        drives={"d": "hd"}, put=FLAG_ON_D,
+        lay_out=link("D:\\preload\\RM_Reserve\\readme.txt", WIN_INI, os.link),
+        unchanged=(WIN_INI,)),
+    # What a user who is not an administrator made counts for nothing, or fails the copy.
+    Row("a flag a user planted on C: is passed over", run(update(ON_C_D, "D:\\")),
+        drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\" + FLAG: FOLDER},
+        lay_out=owned_by_user("C:\\Recovery"), as_root=True,
+        files={**RESERVE, "C:\\preload": None}),
+    Row("a log folder a user made is not the log", run(update(ON_C)), log="C:\\pkg\\Castorel.log",
+        put={SYSTEM_LOG: "forged\r\n".encode("utf-16-le")}, as_root=True,
+        lay_out=owned_by_user("C:\\System.sav\\Logs"), unchanged=(SYSTEM_LOG,)),
+    Row("a log a user made in the log folder is not written", run(update(ON_C)),
+        put={SYSTEM_LOG: "forged\r\n".encode("utf-16-le")}, as_root=True,
+        lay_out=owned_by_user(SYSTEM_LOG), log_written=False, unchanged=(SYSTEM_LOG,)),
+    Row("a preload a user made is never copied into", failed_copy(5), drives={"d": "hd"},
+        put={**FLAG_ON_D, "D:\\preload\\RM_Reserve\\keep.me": b"theirs"}, as_root=True,
+        lay_out=owned_by_user("D:\\preload"), unchanged=("D:\\preload",)),
     Row("a reserve that is a link is never copied into",
         run(update(ON_C_D, "D:\\", COPY_FAILED.format(4395)), verdict="FAIL"),
         drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\target\\readme.txt": b"kept"},
@@ -239,9 +269,7 @@ ROWS = [
 
 @contextlib.contextmanager
 def small_volume(folder, size):
-    """A tmpfs of `size` mounted on the folder while the block runs; it takes root."""
-    if os.geteuid() != 0:
-        raise unittest.SkipTest("mounting a small volume takes root")
+    """A tmpfs of `size` mounted on the folder while the block runs."""
     subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(folder)],
                    check=True)
     try:
@@ -253,6 +281,8 @@ def small_volume(folder, size):
 def lay_out(pc, row, exe, helpers, stack):
     """The row's PC on top of one that `reset` left with only drive C; the volumes it mounts
     stay until the stack closes."""
+    if row.as_root and os.geteuid() != 0:
+        raise unittest.SkipTest(f"{row.name}: the layout takes root")
     for letter, kind in row.drives.items():
         pc.add_drive(letter, kind)
     if row.small_volume:

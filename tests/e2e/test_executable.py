@@ -22,7 +22,7 @@ KERNEL32_NAMES = set("""
     DeleteCriticalSection DuplicateHandle EnterCriticalSection FindClose FindFirstFileW
     FindNextFileW FreeLibrary GetCurrentProcess GetCurrentProcessId GetCurrentThread
     GetCurrentThreadId GetDriveTypeW GetErrorMode GetFileInformationByHandle
-    GetFileInformationByHandleEx SetFileInformationByHandle
+    GetFileInformationByHandleEx SetFileInformationByHandle GetVolumeInformationByHandleW
     GetFinalPathNameByHandleW GetHandleInformation GetLastError GetLocalTime GetModuleFileNameW
     GetModuleHandleW GetProcAddress GetProcessAffinityMask GetStartupInfoW
     GetSystemTimeAsFileTime GetThreadContext GetThreadPriority GetTickCount64
