@@ -23,6 +23,7 @@ KERNEL32_NAMES = set("""
     FindNextFileW FreeLibrary GetCurrentProcess GetCurrentProcessId GetCurrentThread
     GetCurrentThreadId GetDriveTypeW GetErrorMode GetFileInformationByHandle
     GetFileInformationByHandleEx SetFileInformationByHandle GetVolumeInformationByHandleW
+    GetFileAttributesExW
     GetFinalPathNameByHandleW GetHandleInformation GetLastError GetLocalTime GetModuleFileNameW
     GetModuleHandleW GetProcAddress GetProcessAffinityMask GetStartupInfoW
     GetSystemTimeAsFileTime GetThreadContext GetThreadPriority GetTickCount64
