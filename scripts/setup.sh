@@ -8,7 +8,6 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64   # the Windows cross build
   wine64                                        # the sandbox PC
   python3 python3-pefile                        # icon drawing, sandbox scripting, exe checks
-  clang libclang-rt-14-dev gcovr                # fuzzing and coverage
   git osslsigncode openssl                      # the release kit and its signature
 )
 

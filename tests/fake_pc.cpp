@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "platform_arrange.h"
 
 namespace {
 
@@ -275,41 +274,3 @@ void WriteToStandardOutput(const char* bytes, size_t count) {
         thePc.console += bytes[i];
     }
 }
-
-// --- the platform contract's arrangements ---
-
-// A fresh folder, as on Windows: whatever was at the path before is gone.
-void ArrangeFolder(const char16_t* path) {
-    const std::u16string canonical = Canonical(path);
-    for (auto at = thePc.entries.begin(); at != thePc.entries.end();) {
-        const bool below = at->first.rfind(canonical + u"\\", 0) == 0;
-        at = at->first == canonical || below ? thePc.entries.erase(at) : std::next(at);
-    }
-    thePc.AddFolder(path);
-}
-
-void ArrangeMove(const char16_t* from, const char16_t* to) {
-    const std::u16string source = Canonical(from);
-    std::map<std::u16string, FakeEntry> moved;
-    for (auto at = thePc.entries.begin(); at != thePc.entries.end();) {
-        if (at->first != source && at->first.rfind(source + u"\\", 0) != 0) {
-            ++at;
-            continue;
-        }
-        moved[Canonical(to) + at->first.substr(source.size())] = at->second;
-        at = thePc.entries.erase(at);
-    }
-    thePc.entries.insert(moved.begin(), moved.end());
-}
-
-void ArrangeFile(const char16_t* path, const std::u16string& content) {
-    thePc.AddFile(path, content);
-}
-
-void ArrangeSecondName(const char16_t* existing, const char16_t* secondName) {
-    FakeEntry& file = thePc.entries[Canonical(existing)];
-    file.names = 2;
-    thePc.entries[Canonical(secondName)] = file;  // shares nothing further: the tests only read
-}
-
-std::u16string FileContent(const char16_t* path) { return thePc.FileText(path); }

@@ -1,7 +1,7 @@
-"""One definition of every run: the table of scenarios that the end-to-end test and the soak both
-play with the real Castorel.exe under Wine. A row gives the PC's layout, the records the run must
-log, and the files it must leave or leave alone; the console and the exit status follow from the
-records by the tool's rules, so no row states them twice."""
+"""One definition of every run: the table of scenarios that the end-to-end test plays with the
+real Castorel.exe under Wine. A row gives the PC's layout, the records the run must log, and the
+files it must leave or leave alone; the console and the exit status follow from the records by
+the tool's rules, so no row states them twice."""
 import contextlib
 import os
 import re
@@ -48,7 +48,7 @@ class Row:
     put: dict = field(default_factory=dict)  # laid out before the tool: path: bytes or FOLDER
     lay_out: Optional[Callable] = None  # lay_out(pc, helpers) for what put can't say
     small_volume: Optional[tuple] = None  # (folder, size): a tmpfs of that size mounted there
-    as_root: bool = False  # the layout mounts or gives files away, which takes root
+    as_root: bool = False  # the layout mounts or gives files away: skipped without root
     log_folder: bool = True
     fu: dict = field(default_factory=lambda: dict(FU))
     companion: Optional[bytes] = b"MZ companion"
@@ -242,6 +242,9 @@ ROWS = [
         drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\target\\net.inf": b"kept"},
         lay_out=link("D:\\preload\\RM_Reserve\\drivers", "C:\\target"),
         unchanged=("C:\\target",)),
+    Row("a link in FU is never read through", failed_copy(4395), drives={"d": "hd"},
+        put={**FLAG_ON_D, "C:\\secret\\sam": b"secret"},
+        lay_out=link("C:\\pkg\\FU\\x", "C:\\secret"), files={"D:\\preload": None}),
     Row("a hard-linked destination file is never copied over", failed_copy(4395),
         drives={"d": "hd"}, put=FLAG_ON_D,
         lay_out=link("D:\\preload\\RM_Reserve\\readme.txt", WIN_INI, os.link),

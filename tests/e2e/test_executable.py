@@ -1,7 +1,6 @@
 """What Castorel.exe carries: its resources, read back from the built file, and its imports."""
 import os
 import re
-import struct
 import subprocess
 import sys
 import unittest
@@ -71,24 +70,6 @@ class ExecutableTest(unittest.TestCase):
             self.assertNotIn(other, text)
         manifests = [t for t in self.pe.DIRECTORY_ENTRY_RESOURCE.entries if t.id == 24]
         self.assertEqual(len(manifests[0].directory.entries), 1, "exactly one manifest")
-
-    def test_icon_group_holds_seven_images_of_the_required_forms(self):
-        language, group = self.resource(14, 101)
-        self.assertEqual(language, 0x409)
-        _, kind, count = struct.unpack_from("<HHH", group)
-        self.assertEqual((kind, count), (1, 7))
-        sizes = {}
-        for index in range(count):
-            width, _, _, _, _, bits, _, image_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * index)
-            _, image = self.resource(3, image_id)
-            size = width or 256
-            if size == 256:
-                self.assertEqual(image[:8], b"\x89PNG\r\n\x1a\n")
-            else:
-                header = struct.unpack_from("<IiiHH", image)
-                self.assertEqual(header, (40, size, 2 * size, 1, 24))
-            sizes[size] = bits
-        self.assertEqual(sorted(sizes), [16, 24, 32, 48, 96, 128, 256])
 
     def test_version_record(self):
         fixed = self.pe.VS_FIXEDFILEINFO[0]

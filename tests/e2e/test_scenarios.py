@@ -1,5 +1,5 @@
 """Every row of the scenario table, played with the real Castorel.exe in the sandbox PC, and the
-one layout that changes while the tool runs."""
+two things that happen to a run while it copies: its log folder swapped for a link, and a kill."""
 import contextlib
 import dataclasses
 import os
@@ -8,12 +8,15 @@ import time
 import unittest
 
 from scenarios import (BANNER_SHAPE, BIG_FU, ROWS, SYSTEM_LOG, Helpers, SandboxPc, as_log,
-                       console_of, decode_log, lay_out, play, record_texts)
+                       console_of, decode_log, is_whole_records, lay_out, play, record_texts)
+
+# The typical run with an FU that takes Wine's shell seconds to copy.
+LONG_COPY = dataclasses.replace(next(r for r in ROWS if r.name == "typical run"), fu=BIG_FU)
 
 
 class ScenarioTest(unittest.TestCase):
     def setUp(self):
-        self.pc = SandboxPc(os.environ["SANDBOX_ROOT"]).ensure()
+        self.pc = SandboxPc(os.environ["SANDBOX_ROOT"]).ensure().reset()
         self.exe = os.environ["CASTOREL_EXE"]
 
     def test_every_row(self):
@@ -21,21 +24,24 @@ class ScenarioTest(unittest.TestCase):
             with self.subTest(row.name):
                 self.assertEqual(play(self.pc.reset(), row, self.exe, Helpers()), [])
 
+    def start_long_copy(self, earlier_log=b""):
+        """Starts the long-copy run on a log with earlier bytes; returns once it copies."""
+        tool = lay_out(self.pc, LONG_COPY, self.exe, Helpers(), contextlib.ExitStack())
+        self.pc.put_file(SYSTEM_LOG, earlier_log)
+        tool_run = self.pc.start(tool, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while "Copy [" not in decode_log(self.pc.read(SYSTEM_LOG)[len(earlier_log):]):
+            self.assertLess(time.monotonic(), deadline, "the copy never started")
+            time.sleep(0.01)
+        return tool, tool_run
+
     def test_log_folder_swapped_for_a_link_mid_run_receives_nothing_more(self):
         """A user renames the log folder and puts a link in its place while FU is copied: the
         records go on to the console only, never into the link's target."""
-        row = dataclasses.replace(next(r for r in ROWS if r.name == "typical run"),
-                                  fu=BIG_FU, files={})
-        pc = self.pc.reset()
-        tool = lay_out(pc, row, self.exe, Helpers(), contextlib.ExitStack())
-        target = pc.put_folder("C:\\elsewhere")
-        logs = pc.windows_path("C:\\System.sav\\Logs")
-        tool_run = pc.start(tool, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 60
-        while "Copy [" not in decode_log(pc.read(SYSTEM_LOG) or b""):
-            self.assertLess(time.monotonic(), deadline, "the copy never started")
-            time.sleep(0.01)
+        target = self.pc.put_folder("C:\\elsewhere")
+        tool, tool_run = self.start_long_copy()
+        logs = self.pc.windows_path("C:\\System.sav\\Logs")
         logs.rename(logs.with_name("Logs.old"))
         logs.symlink_to(target)
         console, _ = tool_run.communicate(timeout=300)
@@ -43,11 +49,22 @@ class ScenarioTest(unittest.TestCase):
         self.assertEqual(tool_run.returncode, 0)
         self.assertEqual(list(target.iterdir()), [])
         shown = console.decode("latin-1").replace("\r\n", "\n")
-        texts = record_texts(row, BANNER_SHAPE.search(shown).group(0))
+        texts = record_texts(LONG_COPY, BANNER_SHAPE.search(shown).group(0))
         self.assertEqual(console, console_of(tool, SYSTEM_LOG, texts))
-        before_swap = texts[: texts.index(next(t for t in texts if t.startswith("Copy [")))]
-        kept = decode_log(pc.read("C:\\System.sav\\Logs.old\\Castorel.log"))
-        self.assertEqual(kept, as_log(before_swap + [texts[len(before_swap)]]))
+        copy_started = next(i for i, text in enumerate(texts) if text.startswith("Copy ["))
+        kept = decode_log(self.pc.read("C:\\System.sav\\Logs.old\\Castorel.log"))
+        self.assertEqual(kept, as_log(texts[: copy_started + 1]))
+
+    def test_a_run_killed_mid_copy_leaves_earlier_bytes_and_whole_records(self):
+        earlier = "an earlier run\r\n".encode("utf-16-le")
+        _, tool_run = self.start_long_copy(earlier)
+        tool_run.kill()
+        tool_run.communicate()
+        log = self.pc.read(SYSTEM_LOG)
+        self.assertEqual(log[: len(earlier)], earlier)
+        added = decode_log(log[len(earlier):])
+        banner = BANNER_SHAPE.match(added).group(0)
+        self.assertTrue(is_whole_records(added, record_texts(LONG_COPY, banner)), added)
 
 
 if __name__ == "__main__":
