@@ -54,25 +54,14 @@ bool ParentFolderExists(const std::u16string& canonical) {
     return found != thePc.entries.end() && found->second.folder;
 }
 
-// Whether the path, or a folder on the way to it, is a link: the file opened would be another.
-bool IsReachedThroughLink(std::u16string canonical) {
-    for (; !canonical.empty(); canonical = ParentOf(canonical)) {
-        const auto found = thePc.entries.find(canonical);
-        if (found != thePc.entries.end() && found->second.link) return true;
-    }
-    return false;
-}
-
 // A drive's root is known by its letter; any other folder by the id it was made with.
 FolderIdentity IdentityOfFolder(const std::u16string& canonical) {
     if (canonical.size() == 2 && canonical[1] == u':') {
         return {thePc.driveTypes.count(canonical[0]) > 0, 0, canonical[0]};
     }
     const auto found = thePc.entries.find(canonical);
-    if (found == thePc.entries.end() || !found->second.folder || found->second.link) {
-        return {false, 0, 0};
-    }
-    return {!IsReachedThroughLink(canonical), 1, found->second.id};
+    if (found == thePc.entries.end() || !found->second.folder) return {false, 0, 0};
+    return {true, 1, found->second.id};
 }
 
 const FakeEntry* Lookup(const std::u16string& path) {
@@ -90,7 +79,6 @@ std::u16string CheckedSinglePathList(const char16_t* list) {
 }
 
 EntryFacts FactsOf(const FakeEntry& entry) {
-    if (entry.link) return {EntryKind::Link, 0};
     if (entry.folder) return {EntryKind::Folder, 0};
     return {EntryKind::File, entry.content.size() * sizeof(char16_t)};
 }
@@ -133,19 +121,13 @@ void FakePc::AddFolder(const std::u16string& path) {
     if (canonical.empty() || (canonical.size() == 2 && canonical[1] == u':')) return;
     AddFolder(ParentOf(canonical));
     FakeEntry& entry = entries[canonical];
-    if (!entry.folder) entry = FakeEntry{true, u"", false, ++lastId};  // a folder link stays one
+    if (!entry.folder) entry = FakeEntry{true, u"", ++lastId};
 }
 
 void FakePc::AddFile(const std::u16string& path, const std::u16string& content) {
     const std::u16string canonical = Canonical(path);
     AddFolder(ParentOf(canonical));
-    entries[canonical] = FakeEntry{false, content, false, ++lastId};
-}
-
-void FakePc::AddLink(const std::u16string& path, bool toFolder) {
-    const std::u16string canonical = Canonical(path);
-    AddFolder(ParentOf(canonical));
-    entries[canonical] = FakeEntry{toFolder, u"", true, ++lastId};
+    entries[canonical] = FakeEntry{false, content, ++lastId};
 }
 
 void FakePc::SetOwner(const std::u16string& path, Owner owner) {
@@ -212,9 +194,9 @@ Owner QueryOwner(const char16_t* path) {
     return entry ? entry->owner : Owner::Untrusted;
 }
 
+// Hard links are the scenario table's: this PC's files have one name each.
 unsigned CountNames(const char16_t* path) {
-    const FakeEntry* entry = Lookup(CheckedPath(path, "CountNames"));
-    return entry ? entry->names : 0;
+    return Lookup(CheckedPath(path, "CountNames")) ? 1 : 0;
 }
 
 unsigned QueryDriveType(const char16_t* root) {
@@ -235,7 +217,7 @@ void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char
     const std::u16string canonical = Canonical(text);
     if (!IsSameFolder(IdentityOfFolder(ParentOf(canonical)), folder)) return;
     FakeEntry& entry = thePc.entries[canonical];
-    if (entry.folder || entry.link || entry.names > 1 || entry.owner == Owner::Untrusted) return;
+    if (entry.folder || entry.owner == Owner::Untrusted) return;
     entry.content.append(units, count);
 }
 

@@ -14,10 +14,8 @@
 struct FakeEntry {
     bool folder;
     std::u16string content;  // a file's code units
-    bool link = false;       // a link to elsewhere: what lies through it is not this PC's to see
     uint64_t id = 0;         // who a folder is, whatever its path (given when it is made)
     Owner owner = Owner::Trusted;
-    unsigned names = 1;  // more than 1: hard-linked elsewhere
 };
 
 struct FakePc {
@@ -39,7 +37,6 @@ struct FakePc {
 
     void AddFolder(const std::u16string& path);  // with every folder above it
     void AddFile(const std::u16string& path, const std::u16string& content = u"");
-    void AddLink(const std::u16string& path, bool toFolder);  // with every folder above it
     void SetOwner(const std::u16string& path, Owner owner);
     std::u16string FileText(const std::u16string& path) const;
 };
