@@ -24,6 +24,17 @@ target_link_options(castorel_tests PRIVATE -static)
 
 add_test(NAME unit_tests_under_wine COMMAND castorel_tests)
 
+# The real calls' answers that no scenario can lay out.
+add_executable(win32_answers_tests
+  ${PROJECT_SOURCE_DIR}/tests/win32_answers_test.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/platform_operations_win32.cpp)
+target_link_libraries(win32_answers_tests PRIVATE castorel_logic shell32 shlwapi user32 advapi32
+  GTest::gtest_main)
+target_link_options(win32_answers_tests PRIVATE -static)
+set_target_properties(win32_answers_tests PROPERTIES CROSSCOMPILING_EMULATOR
+  "/usr/bin/python3;${PROJECT_SOURCE_DIR}/scripts/sandbox_pc.py;--root;${SANDBOX_ROOT};exec")
+add_test(NAME win32_answers_under_wine COMMAND win32_answers_tests)
+
 add_test(NAME wine_server_stop COMMAND /usr/bin/python3 -c
   "import sys; sys.path.insert(0, '${PROJECT_SOURCE_DIR}/scripts'); import sandbox_pc; sandbox_pc.SandboxPc('${SANDBOX_ROOT}').stop()")
 
