@@ -161,12 +161,6 @@ void RemoveLastComponent(char16_t* path) {
     }
 }
 
-bool PathExists(const char16_t* path) {
-    const std::u16string text = CheckedPath(path, "PathExists");
-    if (text.find_first_of(u"*?") != std::u16string::npos) ADD_FAILURE() << "wildcard probed";
-    return Lookup(text) != nullptr;
-}
-
 EntryFacts QueryEntry(const char16_t* path) {
     const std::u16string text = CheckedPath(path, "QueryEntry");
     if (text.find_first_of(u"*?") != std::u16string::npos) ADD_FAILURE() << "wildcard probed";

@@ -56,8 +56,8 @@ TEST(SystemAnswers, TheShellsAnswerAloneDecidesTheVerdict) {
 
 // Wine's shell answers an empty FU with success; another shell may raise a dialog instead.
 TEST(SystemAnswers, AnEmptyFuPassesWithoutAskingTheShell) {
-    PcWithFlagOnDAndE();
-    Pc().entries.clear();
+    ResetPc();
+    for (char16_t letter : {u'C', u'D'}) Pc().driveTypes[letter] = kDriveFixed;
     Pc().AddFile(u"D:\\Recovery\\_VLTRP2.FLG");
     Pc().AddFolder(u"C:\\pkg\\FU");
     EXPECT_EQ(RunCastorel(), 0);

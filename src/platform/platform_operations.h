@@ -36,9 +36,6 @@ size_t GetModulePath(char16_t* buffer, size_t capacity);
 /// its `\`.
 void RemoveLastComponent(char16_t* path);
 
-/// Whether a file or folder of exactly this name exists, whatever its attributes. No wildcards.
-bool PathExists(const char16_t* path);
-
 /// What a name is, as a copy would meet it. A link is a name-surrogate reparse point (symbolic
 /// link, junction, mount point): it leads elsewhere. Other reparse points (deduplicated,
 /// compressed or cloud files) are the file or folder they hold.
@@ -51,6 +48,11 @@ struct EntryFacts {
 
 /// What exactly this name is; a link at it is reported as a link, never followed. No wildcards.
 EntryFacts QueryEntry(const char16_t* path);
+
+/// Whether a file or folder of exactly this name exists, whatever it is. No wildcards.
+inline bool PathExists(const char16_t* path) {
+    return QueryEntry(path).kind != EntryKind::Missing;
+}
 
 /// Receives the entries of a folder, one at a time.
 class FolderVisitor {

@@ -16,13 +16,10 @@ namespace {
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 
-bool IsLinkData(const WIN32_FIND_DATAW& found) {
-    return IsLinkReparsePoint((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
-                              found.dwReserved0);
-}
-
+// A search's data carries the reparse tag, which tells a link from a deduplicated file.
 EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
-    if (IsLinkData(found)) return {EntryKind::Link, 0};
+    const bool reparsePoint = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (IsLinkReparsePoint(reparsePoint, found.dwReserved0)) return {EntryKind::Link, 0};
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {EntryKind::Folder, 0};
     return {EntryKind::File, (uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow};
 }
@@ -299,9 +296,6 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
     FindClose(search);
     return ended == ERROR_NO_MORE_FILES ? 0 : static_cast<int>(ended);
 }
-
-// Looks the name up as the shell would: the exact name, no wildcard.
-bool PathExists(const char16_t* path) { return QueryEntry(path).kind != EntryKind::Missing; }
 
 Owner QueryOwner(const char16_t* path) {
     const HANDLE handle = OpenItself(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
