@@ -297,9 +297,12 @@ def main():
     windows_path = "C:\\tools\\" + Path(options.program).name
     pc.put_folder("C:\\tools")
     shutil.copyfile(options.program, pc.windows_path(windows_path))
-    pc.warm()
-    process = pc.start(windows_path, options.args)
-    sys.exit(process.wait())
+    # Its own stdin, not the caller's: a CI runner may hand over a closed or odd one.
+    status = pc.start(windows_path, options.args, stdin=subprocess.DEVNULL).wait()
+    if status != 0:
+        # A program that dies before its first line would otherwise fail without a word.
+        print(f"{options.program} ended with status {status} under Wine", file=sys.stderr)
+    sys.exit(status)
 
 
 if __name__ == "__main__":
