@@ -130,8 +130,8 @@ void FakePc::AddFile(const std::u16string& path, const std::u16string& content) 
     entries[canonical] = FakeEntry{false, content, ++lastId};
 }
 
-void FakePc::SetOwner(const std::u16string& path, Owner owner) {
-    entries.at(Canonical(path)).owner = owner;
+void FakePc::SetOwner(const std::u16string& path, const std::u16string& sid) {
+    entries.at(Canonical(path)).owner = sid;
 }
 
 std::u16string FakePc::FileText(const std::u16string& path) const {
@@ -183,9 +183,27 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
     return 0;
 }
 
-Owner QueryOwner(const char16_t* path) {
-    const FakeEntry* entry = Lookup(CheckedPath(path, "QueryOwner"));
-    return entry ? entry->owner : Owner::Untrusted;
+OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
+    const std::u16string text = CheckedPath(path, "ReadOwner");
+    const FakeEntry* entry = Lookup(text);
+    if (!text.empty() && thePc.drivesWithoutOwners.find(Canonical(text)[0]) != std::u16string::npos) {
+        return entry ? OwnerAnswer::NoOwners : OwnerAnswer::Unreadable;
+    }
+    if (!entry || entry->owner.empty() || entry->owner.size() >= kSidTextCapacity) {
+        return OwnerAnswer::Unreadable;
+    }
+    sid[entry->owner.copy(sid, kSidTextCapacity - 1)] = 0;
+    return OwnerAnswer::Read;
+}
+
+bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]) {
+    sid[thePc.tokenUser.copy(sid, kSidTextCapacity - 1)] = 0;
+    return true;
+}
+
+Membership QueryAdministratorsMembership(const char16_t* sid) {
+    const auto found = thePc.administrators.find(sid);
+    return found == thePc.administrators.end() ? Membership::NotMember : found->second;
 }
 
 // Hard links are the scenario table's: this PC's files have one name each.
@@ -211,7 +229,7 @@ void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char
     const std::u16string canonical = Canonical(text);
     if (!IsSameFolder(IdentityOfFolder(ParentOf(canonical)), folder)) return;
     FakeEntry& entry = thePc.entries[canonical];
-    if (entry.folder || entry.owner == Owner::Untrusted) return;
+    if (entry.folder) return;
     entry.content.append(units, count);
 }
 

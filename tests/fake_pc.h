@@ -15,7 +15,7 @@ struct FakeEntry {
     bool folder;
     std::u16string content;  // a file's code units
     uint64_t id = 0;         // who a folder is, whatever its path (given when it is made)
-    Owner owner = Owner::Trusted;
+    std::u16string owner = u"S-1-5-32-544";  // SID text; empty: the owner can't be read
 };
 
 struct FakePc {
@@ -30,6 +30,9 @@ struct FakePc {
     int shellReturn = 0;
     bool shellAborted = false;
     ProcessSession session{true, 1};  // an operator's desktop
+    std::u16string tokenUser = u"S-1-5-21-7-7-7-500";
+    std::map<std::u16string, Membership> administrators;  // a SID not here is no member
+    std::u16string drivesWithoutOwners;                   // letters of FAT volumes
     std::vector<std::pair<std::u16string, std::u16string>> shellCopies;  // source, destination
     bool shellErrorsWithoutDialog = false;  // as the last shell copy was asked
     std::vector<std::pair<std::u16string, std::u16string>> appends;  // path, text: every call
@@ -37,7 +40,7 @@ struct FakePc {
 
     void AddFolder(const std::u16string& path);  // with every folder above it
     void AddFile(const std::u16string& path, const std::u16string& content = u"");
-    void SetOwner(const std::u16string& path, Owner owner);
+    void SetOwner(const std::u16string& path, const std::u16string& sid);
     std::u16string FileText(const std::u16string& path) const;
 };
 

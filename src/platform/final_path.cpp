@@ -27,7 +27,8 @@ bool IsLinkReparsePoint(bool reparsePoint, uint32_t tag) {
 bool IsFileLeafOfFolder(FinalPathReader& reader, const char16_t* leaf) {
     char16_t file[kFinalPathCapacity];
     char16_t folder[kFinalPathCapacity];
-    for (const PathForm form : {PathForm::Dos, PathForm::Nt}) {
+    for (const PathForm form :
+         {PathForm::Dos, PathForm::Nt, PathForm::DosOpened, PathForm::NtOpened}) {
         if (reader.Read(form, file, folder)) return IsFinalPathOfLeafInFolder(file, folder, leaf);
     }
     return false;

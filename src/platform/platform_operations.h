@@ -69,15 +69,29 @@ class FolderVisitor {
 /// folder's path with `\*` would not fit kMaxPath. The search ends before this returns.
 int ListFolder(const char16_t* folder, FolderVisitor& visitor);
 
-/// Who owns a file or folder, as far as an elevated tool may trust what is there.
-enum class Owner {
-    Trusted,    // Administrators, SYSTEM, TrustedInstaller, or the user of the tool's own token
-    Untrusted,  // anyone else: a standard user may have made it; also an owner that can't be read
-    None,       // the volume keeps no owners (FAT, exFAT)
+/// Room for a security identifier in text form ("S-1-5-21-…"): at most 15 sub-authorities of
+/// up to 10 digits each, terminator included.
+constexpr size_t kSidTextCapacity = 192;
+
+enum class OwnerAnswer {
+    Read,        // the owner's SID was read
+    NoOwners,    // the volume keeps no owners (FAT, exFAT)
+    Unreadable,  // the file or folder could not be opened, or its owner not read
 };
 
-/// The owner of exactly this file or folder; a link at it is asked itself, never followed.
-Owner QueryOwner(const char16_t* path);
+/// The owner of exactly this file or folder, as SID text; a link at it is asked itself, never
+/// followed.
+OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]);
+
+/// The SID of the user the tool's own token runs as; false when it can't be read.
+bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]);
+
+enum class Membership { Member, NotMember, Unknown };
+
+/// Whether the account is in this PC's Administrators group (S-1-5-32-544), directly or
+/// through the groups it belongs to, as the system works out its groups now. Unknown when that
+/// can't be established: an account unknown here, a domain that can't be reached.
+Membership QueryAdministratorsMembership(const char16_t* sid);
 
 /// How many names the file has: more than 1 when it is hard-linked elsewhere; 0 when it can't
 /// be read. A link at it is counted itself, never followed.
@@ -105,8 +119,8 @@ FolderIdentity IdentifyFolderOf(const char16_t* path);
 
 /// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
 /// there: the file's folder is opened without following a link and must still be the one
-/// identified, and the file is opened inside that very folder and must be no link, have no
-/// second name and no untrusted owner. A record that can't be written whole is undone, so the file only ever holds
+/// identified, and the file is opened inside that very folder and must be no link and have no
+/// second name. A record that can't be written whole is undone, so the file only ever holds
 /// whole records. The file is open only during the call and shared for reading only; a
 /// failure is silent.
 void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char16_t* units,
@@ -138,7 +152,18 @@ LocalClock ReadLocalClock();
 void WriteToStandardOutput(const char* bytes, size_t count);
 
 // Portable operations built on the ones above (console_text.cpp, shell_copy_result.cpp,
-// final_path.cpp).
+// final_path.cpp, owner_trust.cpp).
+
+/// Who owns a file or folder, as far as an elevated tool may trust what is there.
+enum class Owner {
+    Trusted,    // an administrator of this PC: Administrators, SYSTEM, TrustedInstaller, the
+                // user of the tool's own token, or a member of the Administrators group
+    Untrusted,  // anyone else, and an owner that can't be read or whose membership is unknown
+    None,       // the volume keeps no owners (FAT, exFAT)
+};
+
+/// The owner of exactly this file or folder, judged; a link at it is asked itself.
+Owner QueryOwner(const char16_t* path);
 
 /// Formats to standard output as single bytes: a code unit up to U+00FF becomes that byte; a
 /// unit above it becomes `?` (the formats themselves are ASCII, so only substituted text has one).
@@ -157,7 +182,9 @@ bool IsLinkReparsePoint(bool reparsePoint, uint32_t tag);
 /// form, and be longer than MAX_PATH.
 constexpr size_t kFinalPathCapacity = 1024;
 
-enum class PathForm { Dos, Nt };
+/// Normalized names first; the names as opened where normalizing fails, as it does on a share
+/// with a folder along the path that can't be read.
+enum class PathForm { Dos, Nt, DosOpened, NtOpened };
 
 /// Reads the final paths of an opened file and of an opened folder, as the system resolves them.
 class FinalPathReader {
@@ -170,8 +197,8 @@ class FinalPathReader {
     ~FinalPathReader() = default;
 };
 
-/// Whether the opened file is exactly `leaf` in the opened folder, by their final paths: in DOS
-/// form where the system gives both, else both in NT form, never one of each. Volumes the mount
+/// Whether the opened file is exactly `leaf` in the opened folder, by their final paths: in the
+/// first form of PathForm's in which the system gives both, never one of each. Volumes the mount
 /// manager doesn't know (RAM disks, letters made with DefineDosDevice) have no DOS form.
 bool IsFileLeafOfFolder(FinalPathReader& reader, const char16_t* leaf);
 

@@ -4,6 +4,8 @@
 #include <shlwapi.h>
 #include <winternl.h>
 #include <aclapi.h>
+#include <authz.h>
+#include <sddl.h>
 
 #include <cstdio>
 
@@ -24,13 +26,6 @@ EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
     return {EntryKind::File, (uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow};
 }
 
-// A function of an always-loaded system DLL that older Windows may lack; null there.
-template <typename Function>
-Function LookUp(const wchar_t* dll, const char* name) {
-    const FARPROC found = GetProcAddress(GetModuleHandleW(dll), name);
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
-}
-
 // NtCreateFile's dispositions and options (ntifs.h, which mingw-w64's headers lack).
 constexpr ULONG kFileOpenIf = 3;
 constexpr ULONG kFileSynchronousIoNonalert = 0x20;
@@ -41,54 +36,84 @@ bool IsDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
-// TrustedInstaller's service SID, S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464,
-// which owns the system's own files and has no well-known-SID number.
-bool IsTrustedInstaller(PSID sid) {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID trustedInstaller = nullptr;
-    if (!AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649, 1831038044, 1853292631,
-                                  2271478464, 0, 0, &trustedInstaller)) {
-        return false;
-    }
-    const bool same = EqualSid(sid, trustedInstaller) != FALSE;
-    FreeSid(trustedInstaller);
-    return same;
+// A function of a loaded system DLL that older Windows may lack; null there.
+template <typename Function>
+Function LookUp(HMODULE dll, const char* name) {
+    const FARPROC found = dll ? GetProcAddress(dll, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
 }
 
-bool IsTokenUser(PSID sid) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+// A DLL that is no KnownDLL, loaded by its full path in the system folder, so that one of that
+// name beside the tool is never taken, even on Windows 7 without KB2533623.
+HMODULE LoadSystemDll(const char16_t* name) {
+    char16_t folder[kMaxPath];
+    const UINT length = GetSystemDirectoryW(Wide(folder), kMaxPath);
+    char16_t path[kMaxPath];
+    if (length == 0 || length >= kMaxPath || !ComposeText(path, u"%s\\%s", {folder, name})) {
+        return nullptr;
+    }
+    return LoadLibraryExW(Wide(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+bool CopySidText(PSID sid, char16_t (&text)[kSidTextCapacity]) {
+    LPWSTR converted = nullptr;
+    if (!ConvertSidToStringSidW(sid, &converted)) return false;
+    const bool fits = ComposeText(text, u"%s", {reinterpret_cast<const char16_t*>(converted)});
+    LocalFree(converted);
+    return fits;
+}
+
+// The groups Windows works out for the account, as its logon would get them; a group kept
+// for denying only grants nothing.
+Membership AdministratorsAmongGroups(AUTHZ_CLIENT_CONTEXT_HANDLE context,
+                                     decltype(&AuthzGetInformationFromContext) getInformation) {
     DWORD size = 0;
-    const bool same = GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
-                      EqualSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, sid);
-    CloseHandle(token);
-    return same;
+    getInformation(context, AuthzContextInfoGroupsSids, 0, &size, nullptr);
+    const HLOCAL buffer = size != 0 ? LocalAlloc(LMEM_FIXED, size) : nullptr;
+    if (!buffer) return Membership::Unknown;
+    Membership membership = Membership::Unknown;
+    if (getInformation(context, AuthzContextInfoGroupsSids, size, &size, buffer)) {
+        const auto* groups = static_cast<const TOKEN_GROUPS*>(buffer);
+        membership = Membership::NotMember;
+        for (DWORD i = 0; i < groups->GroupCount; ++i) {
+            const SID_AND_ATTRIBUTES& group = groups->Groups[i];
+            if (IsWellKnownSid(group.Sid, WinBuiltinAdministratorsSid) &&
+                (group.Attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0) {
+                membership = Membership::Member;
+            }
+        }
+    }
+    LocalFree(buffer);
+    return membership;
 }
 
-bool IsTrustedOwner(PSID owner) {
-    return IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-           IsWellKnownSid(owner, WinLocalSystemSid) || IsTrustedInstaller(owner) ||
-           IsTokenUser(owner);
-}
-
-// The handle needs READ_CONTROL. A volume that keeps no ACLs keeps no owners either.
-Owner OwnerOf(HANDLE handle) {
-    DWORD volumeFlags = 0;
-    if (GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &volumeFlags,
-                                      nullptr, 0) &&
-        (volumeFlags & FILE_PERSISTENT_ACLS) == 0) {
-        return Owner::None;
+// Authz works out an account's groups from its SID alone, nested and domain groups included;
+// it fails for an account unknown here or in a domain it can't reach.
+Membership MembershipThroughAuthz(HMODULE authz, PSID sid) {
+    const auto startManager = LookUp<decltype(&AuthzInitializeResourceManager)>(
+        authz, "AuthzInitializeResourceManager");
+    const auto startContext =
+        LookUp<decltype(&AuthzInitializeContextFromSid)>(authz, "AuthzInitializeContextFromSid");
+    const auto getInformation = LookUp<decltype(&AuthzGetInformationFromContext)>(
+        authz, "AuthzGetInformationFromContext");
+    const auto freeContext = LookUp<decltype(&AuthzFreeContext)>(authz, "AuthzFreeContext");
+    const auto freeManager =
+        LookUp<decltype(&AuthzFreeResourceManager)>(authz, "AuthzFreeResourceManager");
+    if (!startManager || !startContext || !getInformation || !freeContext || !freeManager) {
+        return Membership::Unknown;
     }
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
-        return Owner::Untrusted;
+    AUTHZ_RESOURCE_MANAGER_HANDLE manager = nullptr;
+    if (!startManager(AUTHZ_RM_FLAG_NO_AUDIT, nullptr, nullptr, nullptr, nullptr, &manager)) {
+        return Membership::Unknown;
     }
-    const bool trusted = owner != nullptr && IsTrustedOwner(owner);
-    LocalFree(descriptor);
-    return trusted ? Owner::Trusted : Owner::Untrusted;
+    Membership membership = Membership::Unknown;
+    AUTHZ_CLIENT_CONTEXT_HANDLE context = nullptr;
+    if (startContext(0, sid, manager, nullptr, LUID{}, nullptr, &context)) {
+        membership = AdministratorsAmongGroups(context, getInformation);
+        freeContext(context);
+    }
+    freeManager(manager);
+    return membership;
 }
 
 // A file or folder opened itself, for reading what it is: a link at the path is not followed.
@@ -105,8 +130,10 @@ class HandleFinalPaths : public FinalPathReader {
 
     bool Read(PathForm form, char16_t (&file)[kFinalPathCapacity],
               char16_t (&folder)[kFinalPathCapacity]) override {
-        const DWORD flags =
-            FILE_NAME_NORMALIZED | (form == PathForm::Dos ? VOLUME_NAME_DOS : VOLUME_NAME_NT);
+        const bool dos = form == PathForm::Dos || form == PathForm::DosOpened;
+        const bool opened = form == PathForm::DosOpened || form == PathForm::NtOpened;
+        const DWORD flags = (opened ? FILE_NAME_OPENED : FILE_NAME_NORMALIZED) |
+                            (dos ? VOLUME_NAME_DOS : VOLUME_NAME_NT);
         return ReadFinalPath(file_, flags, file) && ReadFinalPath(folder_, flags, folder);
     }
 
@@ -161,7 +188,7 @@ HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
     using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                                               PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG,
                                               ULONG, ULONG, PVOID, ULONG);
-    const auto create = LookUp<NtCreateFileCall>(L"ntdll.dll", "NtCreateFile");
+    const auto create = LookUp<NtCreateFileCall>(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile");
     if (!create) return INVALID_HANDLE_VALUE;
     UNICODE_STRING name;
     name.Buffer = const_cast<wchar_t*>(Wide(leaf));
@@ -173,7 +200,7 @@ HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
     HANDLE file = INVALID_HANDLE_VALUE;
     // Write access only to undo a short write: every write names the end of the file.
     const ACCESS_MASK access =
-        FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+        FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     const NTSTATUS opened =
         create(&file, access, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
                FILE_SHARE_READ, kFileOpenIf,
@@ -183,13 +210,11 @@ HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
 }
 
 // The opened file is the log only if it is no link itself, has no second name (a hard link to
-// another file), no owner who may have forged records in it, and lies in the pinned folder
-// under the leaf's name.
+// another file), and lies in the pinned folder under the leaf's name.
 bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) return false;
     if (information.nNumberOfLinks != 1 || IsLinkHandle(file)) return false;
-    if (OwnerOf(file) == Owner::Untrusted) return false;
     HandleFinalPaths paths(file, folder);
     return IsFileLeafOfFolder(paths, leaf);
 }
@@ -220,7 +245,8 @@ void FailCriticalErrorsWithoutDialog() { SetErrorMode(GetErrorMode() | SEM_FAILC
 void RestrictLibraryLoadsToSystemFolder() {
     using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
     const auto setDefault =
-        LookUp<SetDefaultDirectories>(L"kernel32.dll", "SetDefaultDllDirectories");
+        LookUp<SetDefaultDirectories>(GetModuleHandleW(L"kernel32.dll"),
+                                      "SetDefaultDllDirectories");
     if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryW(L"");
 }
@@ -229,7 +255,8 @@ void RestrictLibraryLoadsToSystemFolder() {
 // link checks stand either way, so a refusal is ignored.
 void RefuseJunctionsOfNonAdministrators() {
     using SetPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
-    const auto setPolicy = LookUp<SetPolicy>(L"kernel32.dll", "SetProcessMitigationPolicy");
+    const auto setPolicy = LookUp<SetPolicy>(GetModuleHandleW(L"kernel32.dll"),
+                                       "SetProcessMitigationPolicy");
     if (!setPolicy) return;
     PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
     policy.EnforceRedirectionTrust = 1;
@@ -297,12 +324,47 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
     return ended == ERROR_NO_MORE_FILES ? 0 : static_cast<int>(ended);
 }
 
-Owner QueryOwner(const char16_t* path) {
+// A volume that keeps no ACLs keeps no owners either.
+OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
     const HANDLE handle = OpenItself(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
-    if (handle == INVALID_HANDLE_VALUE) return Owner::Untrusted;
-    const Owner owner = OwnerOf(handle);
+    if (handle == INVALID_HANDLE_VALUE) return OwnerAnswer::Unreadable;
+    DWORD volumeFlags = 0;
+    OwnerAnswer answer = OwnerAnswer::Unreadable;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &volumeFlags,
+                                      nullptr, 0) &&
+        (volumeFlags & FILE_PERSISTENT_ACLS) == 0) {
+        answer = OwnerAnswer::NoOwners;
+    } else if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                               nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
+        if (owner != nullptr && CopySidText(owner, sid)) answer = OwnerAnswer::Read;
+        LocalFree(descriptor);
+    }
     CloseHandle(handle);
-    return owner;
+    return answer;
+}
+
+bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const bool read = GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                      CopySidText(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, sid);
+    CloseHandle(token);
+    return read;
+}
+
+Membership QueryAdministratorsMembership(const char16_t* sidText) {
+    PSID sid = nullptr;
+    if (!ConvertStringSidToSidW(Wide(sidText), &sid)) return Membership::Unknown;
+    const HMODULE authz = LoadSystemDll(u"authz.dll");
+    const Membership membership =
+        authz ? MembershipThroughAuthz(authz, sid) : Membership::Unknown;
+    if (authz) FreeLibrary(authz);
+    LocalFree(sid);
+    return membership;
 }
 
 unsigned CountNames(const char16_t* path) {

