@@ -79,8 +79,8 @@ std::u16string CheckedSinglePathList(const char16_t* list) {
 }
 
 EntryFacts FactsOf(const FakeEntry& entry) {
-    if (entry.folder) return {EntryKind::Folder, 0};
-    return {EntryKind::File, entry.content.size() * sizeof(char16_t)};
+    if (entry.folder) return {EntryKind::Folder, 0, entry.lastWrite};
+    return {EntryKind::File, entry.content.size() * sizeof(char16_t), entry.lastWrite};
 }
 
 // What a shell's successful copy of `folder\*` leaves: every entry below it in the destination.
@@ -134,6 +134,10 @@ void FakePc::SetOwner(const std::u16string& path, const std::u16string& sid) {
     entries.at(Canonical(path)).owner = sid;
 }
 
+void FakePc::SetLastWrite(const std::u16string& path, uint64_t ticks) {
+    entries.at(Canonical(path)).lastWrite = ticks;
+}
+
 std::u16string FakePc::FileText(const std::u16string& path) const {
     const auto found = entries.find(Canonical(path));
     return found == entries.end() ? u"" : found->second.content;
@@ -165,7 +169,7 @@ EntryFacts QueryEntry(const char16_t* path) {
     const std::u16string text = CheckedPath(path, "QueryEntry");
     if (text.find_first_of(u"*?") != std::u16string::npos) ADD_FAILURE() << "wildcard probed";
     const FakeEntry* entry = Lookup(text);
-    return entry ? FactsOf(*entry) : EntryFacts{EntryKind::Missing, 0};
+    return entry ? FactsOf(*entry) : EntryFacts{EntryKind::Missing, 0, 0};
 }
 
 int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
@@ -222,9 +226,21 @@ FolderIdentity IdentifyFolderOf(const char16_t* path) {
     return IdentityOfFolder(ParentOf(Canonical(CheckedPath(path, "IdentifyFolderOf"))));
 }
 
+int MakeAdministratorsFolder(const char16_t* path) {
+    const std::u16string canonical = Canonical(CheckedPath(path, "MakeAdministratorsFolder"));
+    const auto appeared = thePc.appearing.find(canonical);
+    if (appeared != thePc.appearing.end()) thePc.entries[canonical] = appeared->second;
+    if (thePc.entries.count(canonical) > 0) return kErrorAlreadyExists;
+    if (!ParentFolderExists(canonical)) return 3;
+    thePc.madeFolders.push_back(canonical);
+    thePc.AddFolder(canonical);
+    return 0;
+}
+
 void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char16_t* units,
                   size_t count) {
     const std::u16string text = CheckedPath(path, "AppendToFile");
+    if (count > kMaxPath) ADD_FAILURE() << "AppendToFile: more than a record's capacity";
     thePc.appends.emplace_back(text, std::u16string(units, count));
     const std::u16string canonical = Canonical(text);
     if (!IsSameFolder(IdentityOfFolder(ParentOf(canonical)), folder)) return;
@@ -253,7 +269,7 @@ int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
     const std::u16string destination = CheckedSinglePathList(destinationList);
     thePc.shellCopies.emplace_back(source, destination);
     const int result = ShellCopyResult(thePc.shellReturn, thePc.shellAborted);
-    if (result == 0) CopyTree(Canonical(source.substr(0, source.size() - 2)), Canonical(destination));
+    if (result == 0 && !thePc.shellCopiesNothing) CopyTree(Canonical(source.substr(0, source.size() - 2)), Canonical(destination));
     return result;
 }
 

@@ -15,6 +15,7 @@ struct FakeEntry {
     bool folder;
     std::u16string content;  // a file's code units
     uint64_t id = 0;         // who a folder is, whatever its path (given when it is made)
+    uint64_t lastWrite = 0;  // a file's last-write time, in 100 ns ticks
     std::u16string owner = u"S-1-5-32-544";  // SID text; empty: the owner can't be read
 };
 
@@ -29,6 +30,7 @@ struct FakePc {
     std::string console;  // the bytes standard output receives, LF already turned into CR LF
     int shellReturn = 0;
     bool shellAborted = false;
+    bool shellCopiesNothing = false;  // reports success for a copy it never made, as Wine's may
     ProcessSession session{true, 1};  // an operator's desktop
     std::u16string tokenUser = u"S-1-5-21-7-7-7-500";
     std::map<std::u16string, Membership> administrators;  // a SID not here is no member
@@ -36,11 +38,15 @@ struct FakePc {
     std::vector<std::pair<std::u16string, std::u16string>> shellCopies;  // source, destination
     bool shellErrorsWithoutDialog = false;  // as the last shell copy was asked
     std::vector<std::pair<std::u16string, std::u16string>> appends;  // path, text: every call
+    std::vector<std::u16string> madeFolders;  // by MakeAdministratorsFolder
+    // Put at a path by someone else in the instant before the tool makes a folder there.
+    std::map<std::u16string, FakeEntry> appearing;
     std::vector<std::pair<std::u16string, std::u16string>> fileCopies;  // source, destination
 
     void AddFolder(const std::u16string& path);  // with every folder above it
     void AddFile(const std::u16string& path, const std::u16string& content = u"");
     void SetOwner(const std::u16string& path, const std::u16string& sid);
+    void SetLastWrite(const std::u16string& path, uint64_t ticks);
     std::u16string FileText(const std::u16string& path) const;
 };
 

@@ -43,7 +43,8 @@ enum class EntryKind { Missing, File, Folder, Link };
 
 struct EntryFacts {
     EntryKind kind;
-    uint64_t size;  // a file's bytes; 0 for anything else
+    uint64_t size;       // a file's bytes; 0 for anything else
+    uint64_t lastWrite;  // when it was last written, in 100 ns ticks (FILETIME); 0 if missing
 };
 
 /// What exactly this name is; a link at it is reported as a link, never followed. No wildcards.
@@ -102,6 +103,15 @@ constexpr unsigned kDriveFixed = 3;
 /// The system's kind of drive for a root of the form `X:\`; kDriveFixed for a fixed disk.
 unsigned QueryDriveType(const char16_t* root);
 
+constexpr int kErrorAlreadyExists = 183;
+
+/// Creates the folder at `path` with rights of its own, not inherited: administrators and
+/// SYSTEM may change it and all below it, users may only read and list. It is created inside
+/// its parent folder, opened without following a link; a parent that is missing, a file or a
+/// link fails. Returns 0; kErrorAlreadyExists when the name is taken by anything, a link
+/// included; otherwise the system's error number.
+int MakeAdministratorsFolder(const char16_t* path);
+
 /// Who a folder is, whatever path leads to it: its volume and its file ID there.
 struct FolderIdentity {
     bool known;  // false: no folder was identified, and none ever matches
@@ -121,8 +131,10 @@ FolderIdentity IdentifyFolderOf(const char16_t* path);
 /// there: the file's folder is opened without following a link and must still be the one
 /// identified, and the file is opened inside that very folder and must be no link and have no
 /// second name. A record that can't be written whole is undone, so the file only ever holds
-/// whole records. The file is open only during the call and shared for reading only; a
-/// failure is silent.
+/// whole records. Where the file's size is odd (something else wrote to it), one zero byte goes
+/// before the units in the same write, so that they start on a whole unit. At most kMaxPath
+/// units. The file is open only during the call and shared for reading only; a failure is
+/// silent.
 void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char16_t* units,
                   size_t count);
 

@@ -18,16 +18,32 @@ namespace {
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 
+uint64_t Ticks(const FILETIME& time) {
+    return (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+uint64_t FileSize(DWORD high, DWORD low) { return (uint64_t{high} << 32) | low; }
+
 // A search's data carries the reparse tag, which tells a link from a deduplicated file.
 EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
     const bool reparsePoint = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (IsLinkReparsePoint(reparsePoint, found.dwReserved0)) return {EntryKind::Link, 0};
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {EntryKind::Folder, 0};
-    return {EntryKind::File, (uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow};
+    const uint64_t lastWrite = Ticks(found.ftLastWriteTime);
+    if (IsLinkReparsePoint(reparsePoint, found.dwReserved0)) {
+        return {EntryKind::Link, 0, lastWrite};
+    }
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return {EntryKind::Folder, 0, lastWrite};
+    }
+    return {EntryKind::File, FileSize(found.nFileSizeHigh, found.nFileSizeLow), lastWrite};
 }
 
 // NtCreateFile's dispositions and options (ntifs.h, which mingw-w64's headers lack).
+// ERROR_REPARSE_POINT_ENCOUNTERED, which mingw-w64's headers lack.
+constexpr DWORD kErrorReparsePointEncountered = 4395;
+
+constexpr ULONG kFileCreate = 2;
 constexpr ULONG kFileOpenIf = 3;
+constexpr ULONG kFileDirectoryFile = 0x1;
 constexpr ULONG kFileSynchronousIoNonalert = 0x20;
 constexpr ULONG kFileNonDirectoryFile = 0x40;
 constexpr ULONG kFileOpenReparsePoint = 0x200000;
@@ -181,32 +197,44 @@ FolderIdentity IdentityOf(HANDLE folder) {
             (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
 }
 
-// Opens `leaf` inside the open folder, so that no change to the folder's path can lead it
-// elsewhere; a link at the leaf is opened itself, never followed. NTDLL is always loaded, and
-// NtCreateFile is the call that opens relative to a folder.
-HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
+// Opens or creates `leaf` inside the open folder, so that no change to the folder's path can
+// lead it elsewhere; a link at the leaf is opened itself, never followed. NTDLL is always
+// loaded, and NtCreateFile is the call that opens relative to a folder. Returns the system's
+// error number, 0 when opened.
+DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
+                     PSECURITY_DESCRIPTOR security, ULONG disposition, ULONG options,
+                     HANDLE& opened) {
     using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                                               PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG,
                                               ULONG, ULONG, PVOID, ULONG);
-    const auto create = LookUp<NtCreateFileCall>(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile");
-    if (!create) return INVALID_HANDLE_VALUE;
+    using ToErrorCall = ULONG(NTAPI*)(NTSTATUS);
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto create = LookUp<NtCreateFileCall>(ntdll, "NtCreateFile");
+    const auto toError = LookUp<ToErrorCall>(ntdll, "RtlNtStatusToDosError");
+    if (!create || !toError) return ERROR_PROC_NOT_FOUND;
     UNICODE_STRING name;
     name.Buffer = const_cast<wchar_t*>(Wide(leaf));
     name.Length = static_cast<USHORT>(TextLength(leaf) * sizeof(wchar_t));
     name.MaximumLength = name.Length;
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, folder, security);
     IO_STATUS_BLOCK status;
-    HANDLE file = INVALID_HANDLE_VALUE;
+    opened = INVALID_HANDLE_VALUE;
+    const NTSTATUS result =
+        create(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr,
+               FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, disposition,
+               options | kFileSynchronousIoNonalert | kFileOpenReparsePoint, nullptr, 0);
+    if (result >= 0) return 0;
+    opened = INVALID_HANDLE_VALUE;
+    return toError(result);
+}
+
+HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
     // Write access only to undo a short write: every write names the end of the file.
-    const ACCESS_MASK access =
-        FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    const NTSTATUS opened =
-        create(&file, access, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
-               FILE_SHARE_READ, kFileOpenIf,
-               kFileNonDirectoryFile | kFileSynchronousIoNonalert | kFileOpenReparsePoint,
-               nullptr, 0);
-    return opened >= 0 ? file : INVALID_HANDLE_VALUE;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    CreateInFolder(folder, leaf, FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES,
+                   nullptr, kFileOpenIf, kFileNonDirectoryFile, file);
+    return file;
 }
 
 // The opened file is the log only if it is no link itself, has no second name (a hard link to
@@ -220,20 +248,32 @@ bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
 }
 
 // Appends at the end of the file whatever its handle's position; a write that does not go
-// whole is cut back to the size before it, so the file holds whole records only.
+// whole is cut back to the size before it, so the file holds whole records only. A file of odd
+// size gets one zero byte first, so that this record and every later one decode.
 void AppendWhole(HANDLE file, const char16_t* units, size_t count) {
     FILE_STANDARD_INFO before;
-    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &before, sizeof before)) return;
-    const DWORD bytes = static_cast<DWORD>(count * sizeof(char16_t));
+    if (count > kMaxPath ||
+        !GetFileInformationByHandleEx(file, FileStandardInfo, &before, sizeof before)) {
+        return;
+    }
+    const DWORD pad = static_cast<DWORD>(before.EndOfFile.QuadPart & 1);
+    BYTE bytes[1 + kMaxPath * sizeof(char16_t)] = {};
+    const DWORD length = pad + static_cast<DWORD>(count * sizeof(char16_t));
+    memcpy(bytes + pad, units, count * sizeof(char16_t));
     OVERLAPPED atEnd{};
     atEnd.Offset = 0xFFFFFFFF;
     atEnd.OffsetHigh = 0xFFFFFFFF;
     DWORD written = 0;
-    if (WriteFile(file, units, bytes, &written, &atEnd) && written == bytes) return;
+    if (WriteFile(file, bytes, length, &written, &atEnd) && written == length) return;
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile = before.EndOfFile;
     SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
 }
+
+// Rights of the reserve's folders: full control for Administrators and SYSTEM, read and list
+// for Users, passed down to all below and never inherited from above.
+constexpr const wchar_t* kAdministratorsFolderRights =
+    L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
 
 }  // namespace
 
@@ -293,24 +333,30 @@ void RemoveLastComponent(char16_t* path) { PathRemoveFileSpecW(Wide(path)); }
 EntryFacts QueryEntry(const char16_t* path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) {
-        return {EntryKind::Missing, 0};
+        return {EntryKind::Missing, 0, 0};
     }
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         WIN32_FIND_DATAW found;
         const HANDLE search = FindFirstFileW(Wide(path), &found);
-        if (search == INVALID_HANDLE_VALUE) return {EntryKind::Missing, 0};
+        if (search == INVALID_HANDLE_VALUE) return {EntryKind::Missing, 0, 0};
         FindClose(search);
         return FactsOf(found);
     }
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {EntryKind::Folder, 0};
-    return {EntryKind::File, (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow};
+    const uint64_t lastWrite = Ticks(data.ftLastWriteTime);
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return {EntryKind::Folder, 0, lastWrite};
+    }
+    return {EntryKind::File, FileSize(data.nFileSizeHigh, data.nFileSizeLow), lastWrite};
 }
 
 int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
     char16_t pattern[kMaxPath];
     if (!ComposeText(pattern, u"%s\\*", {folder})) return ERROR_FILENAME_EXCED_RANGE;
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(Wide(pattern), &found);
+    // No short names, and larger batches: the check after the copy lists every folder of it.
+    const HANDLE search = FindFirstFileExW(Wide(pattern), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr,
+                                           FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     bool more = true;
     do {
@@ -384,6 +430,30 @@ FolderIdentity IdentifyFolderOf(const char16_t* path) {
     const FolderIdentity identity = IdentityOf(folder);
     CloseHandle(folder);
     return identity;
+}
+
+// The parent is opened first and must be a real folder: the new folder is made inside that
+// very one, whatever happens to the path meanwhile.
+int MakeAdministratorsFolder(const char16_t* path) {
+    const HANDLE parent = OpenFolderOf(path);
+    if (parent == INVALID_HANDLE_VALUE) return ERROR_PATH_NOT_FOUND;
+    DWORD error = kErrorReparsePointEncountered;
+    PSECURITY_DESCRIPTOR rights = nullptr;
+    if (IdentityOf(parent).known) {
+        error = ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                    kAdministratorsFolderRights, SDDL_REVISION_1, &rights, nullptr)
+                    ? 0
+                    : GetLastError();
+    }
+    if (error == 0) {
+        HANDLE made = INVALID_HANDLE_VALUE;
+        error = CreateInFolder(parent, LeafOf(path), FILE_LIST_DIRECTORY, rights, kFileCreate,
+                               kFileDirectoryFile, made);
+        if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
+        LocalFree(rights);
+    }
+    CloseHandle(parent);
+    return static_cast<int>(error);
 }
 
 void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,

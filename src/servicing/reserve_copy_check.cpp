@@ -1,5 +1,9 @@
 #include "servicing/reserve_copy_check.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/platform_operations.h"
 
 namespace {
@@ -41,6 +45,116 @@ class PathCursor {
     size_t length_ = 0;
 };
 
+// FAT keeps last-write times to 2 seconds, in 100 ns ticks here.
+constexpr uint64_t kTimeTolerance = 2 * 10'000'000;
+
+bool SameTimeWithinTolerance(uint64_t a, uint64_t b) {
+    return (a > b ? a - b : b - a) <= kTimeTolerance;
+}
+
+// The system changes a name that ends in a dot or a space: FU\a. would be checked and copied as
+// FU\a, another file.
+bool EndsInDotOrSpace(const char16_t* name) {
+    const size_t length = TextLength(name);
+    return length > 0 && (name[length - 1] == u'.' || name[length - 1] == u' ');
+}
+
+// An existing folder of the reserve: a link could lead the copy anywhere, and one that no
+// administrator owns is its owner's to change under the copy, after any check.
+int JudgeReserveFolder(EntryKind found, const char16_t* path) {
+    if (found == EntryKind::Link) return kErrorReparsePointEncountered;
+    if (found == EntryKind::File) return kErrorFileExists;
+    return QueryOwner(path) == Owner::Untrusted ? kErrorAccessDenied : 0;
+}
+
+char16_t FoldAsciiCase(char16_t unit) {
+    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
+}
+
+// Orders names as the file system tells them apart: ASCII letters without regard to case.
+int CompareNames(const char16_t* a, const char16_t* b) {
+    for (;; ++a, ++b) {
+        const char16_t x = FoldAsciiCase(*a);
+        const char16_t y = FoldAsciiCase(*b);
+        if (x != y) return x < y ? -1 : 1;
+        if (x == 0) return 0;
+    }
+}
+
+// One folder of the reserve as listed once, for looking up each of FU's entries in it: one
+// listing per folder costs far less than one query per file. A folder may hold any number of
+// entries, so the names and their facts are kept in memory that grows with the listing.
+class ReserveListing : public FolderVisitor {
+  public:
+    ReserveListing() = default;
+    ReserveListing(const ReserveListing&) = delete;
+    ReserveListing& operator=(const ReserveListing&) = delete;
+    ~ReserveListing() {
+        std::free(names_);
+        std::free(entries_);
+    }
+
+    /// False when the folder can't be listed or its listing held in memory.
+    bool Read(const char16_t* folder) {
+        if (ListFolder(folder, *this) != 0 || outOfMemory_) return false;
+        std::sort(entries_, entries_ + count_, [this](const Entry& a, const Entry& b) {
+            return CompareNames(names_ + a.name, names_ + b.name) < 0;
+        });
+        return true;
+    }
+
+    const EntryFacts* Find(const char16_t* name) const {
+        size_t low = 0;
+        size_t high = count_;
+        while (low < high) {
+            const size_t middle = low + (high - low) / 2;
+            const int order = CompareNames(names_ + entries_[middle].name, name);
+            if (order == 0) return &entries_[middle].facts;
+            if (order < 0) low = middle + 1;
+            else high = middle;
+        }
+        return nullptr;
+    }
+
+  private:
+    struct Entry {
+        size_t name;  // where its name starts in names_
+        EntryFacts facts;
+    };
+
+    bool Visit(const char16_t* name, const EntryFacts& facts) override {
+        const size_t units = TextLength(name) + 1;
+        if (!Reserve(names_, namesCapacity_, namesUsed_ + units) ||
+            !Reserve(entries_, entriesCapacity_, count_ + 1)) {
+            outOfMemory_ = true;
+            return false;
+        }
+        std::memcpy(names_ + namesUsed_, name, units * sizeof(char16_t));
+        entries_[count_++] = {namesUsed_, facts};
+        namesUsed_ += units;
+        return true;
+    }
+
+    template <typename Item>
+    static bool Reserve(Item*& items, size_t& capacity, size_t needed) {
+        if (needed <= capacity) return true;
+        const size_t grown = needed * 2;
+        Item* const moved = static_cast<Item*>(std::realloc(items, grown * sizeof(Item)));
+        if (!moved) return false;
+        items = moved;
+        capacity = grown;
+        return true;
+    }
+
+    char16_t* names_ = nullptr;
+    size_t namesCapacity_ = 0;
+    size_t namesUsed_ = 0;
+    Entry* entries_ = nullptr;
+    size_t entriesCapacity_ = 0;
+    size_t count_ = 0;
+    bool outOfMemory_ = false;
+};
+
 enum class WalkSide { BeforeCopy, AfterCopy };
 
 // Walks FU's tree once, carrying the path each entry maps to in the reserve beside its own.
@@ -55,24 +169,29 @@ class CopyWalk : public FolderVisitor {
         return true;
     }
 
-    // Goes down the reserve's own folders; before the copy, each that exists must be a real
-    // folder, as any folder the copy enters, and one that a user owns is theirs to change
-    // under the copy, after any check.
+    // Goes down the reserve's own folders: before the copy, each that exists must be fit to
+    // copy into; after it, each must be there.
     int EnterReserve() {
         for (const char16_t* name : kReserveFolders) {
             if (!destination_.Descend(name, true)) return kErrorFilenameExcedRange;
-            const int error = CheckDestination({EntryKind::Folder, 0});
+            const int error = side_ == WalkSide::BeforeCopy
+                                  ? JudgeExistingReserveFolder()
+                                  : CheckArrived(name, {EntryKind::Folder, 0, 0});
             if (error != 0) return error;
-            if (side_ == WalkSide::BeforeCopy && destinationExists_ &&
-                QueryOwner(destination_.Text()) == Owner::Untrusted) {
-                return kErrorAccessDenied;
-            }
         }
         return 0;
     }
 
+    // After the copy, each folder of the reserve is listed once, beside FU's own listing.
     int WalkFolder() {
+        ReserveListing listing;
+        const ReserveListing* const parentListing = listing_;
+        if (side_ == WalkSide::AfterCopy) {
+            if (!listing.Read(destination_.Text())) return kErrorWriteFault;
+            listing_ = &listing;
+        }
         const int listed = ListFolder(source_.Text(), *this);
+        listing_ = parentListing;
         return error_ != 0 ? error_ : listed;
     }
 
@@ -81,6 +200,9 @@ class CopyWalk : public FolderVisitor {
   private:
     bool Visit(const char16_t* name, const EntryFacts& facts) override {
         ++entries_;
+        if (side_ == WalkSide::BeforeCopy && EndsInDotOrSpace(name)) {
+            return Stop(kErrorInvalidName);
+        }
         // A link in FU would have the elevated copy read whatever it leads to.
         if (facts.kind == EntryKind::Link) return Stop(kErrorReparsePointEncountered);
         const bool folder = facts.kind == EntryKind::Folder;
@@ -89,7 +211,8 @@ class CopyWalk : public FolderVisitor {
         const bool parentExists = destinationExists_;
         int error = kErrorFilenameExcedRange;
         if (source_.Descend(name, folder) && destination_.Descend(name, folder)) {
-            error = CheckDestination(facts);
+            error = side_ == WalkSide::BeforeCopy ? CheckDestination(facts)
+                                                  : CheckArrived(name, facts);
             if (error == 0 && folder) error = WalkFolder();
         }
         source_.Ascend(sourceEnd);
@@ -98,13 +221,18 @@ class CopyWalk : public FolderVisitor {
         return error == 0 || Stop(error);
     }
 
-    // Before the copy: what the entry would replace or enter, if anything, is of its own kind,
-    // no link, and for a file no second name of another file (a system file hard-linked where
-    // a user can write, on Windows 7 and 8.1). After it: each file arrived whole.
+    int JudgeExistingReserveFolder() {
+        if (!destinationExists_) return 0;
+        const EntryKind found = QueryEntry(destination_.Text()).kind;
+        if (found != EntryKind::Missing) return JudgeReserveFolder(found, destination_.Text());
+        destinationExists_ = false;
+        return 0;
+    }
+
+    // What the entry would replace or enter, if anything, is of its own kind, no link, and for
+    // a file no second name of another file (a system file hard-linked where a user can write,
+    // on Windows 7 and 8.1).
     int CheckDestination(const EntryFacts& source) {
-        if (side_ == WalkSide::AfterCopy) {
-            return source.kind == EntryKind::Folder || Arrived(source) ? 0 : kErrorWriteFault;
-        }
         if (!destinationExists_) return 0;
         const EntryKind found = QueryEntry(destination_.Text()).kind;
         if (found == EntryKind::Missing) destinationExists_ = false;
@@ -116,9 +244,19 @@ class CopyWalk : public FolderVisitor {
         return found == EntryKind::Link ? kErrorReparsePointEncountered : kErrorFileExists;
     }
 
-    bool Arrived(const EntryFacts& source) const {
-        const EntryFacts copied = QueryEntry(destination_.Text());
-        return copied.kind == EntryKind::File && copied.size == source.size;
+    // The entry is in the reserve as FU has it, never through a link: a folder as a real
+    // folder, a file as a real file with its size and last-write time. A name the listing
+    // lacks is asked for itself, since its case may differ beyond ASCII.
+    int CheckArrived(const char16_t* name, const EntryFacts& source) const {
+        const EntryFacts* const listed = listing_ ? listing_->Find(name) : nullptr;
+        const EntryFacts copied = listed ? *listed : QueryEntry(destination_.Text());
+        if (copied.kind == EntryKind::Link) return kErrorReparsePointEncountered;
+        if (copied.kind != source.kind) return kErrorWriteFault;
+        if (source.kind == EntryKind::Folder) return 0;
+        return copied.size == source.size &&
+                       SameTimeWithinTolerance(copied.lastWrite, source.lastWrite)
+                   ? 0
+                   : kErrorWriteFault;
     }
 
     bool Stop(int error) {
@@ -130,6 +268,7 @@ class CopyWalk : public FolderVisitor {
     PathCursor source_;
     PathCursor destination_;
     bool destinationExists_ = true;  // whether the destination folder walked now exists
+    const ReserveListing* listing_ = nullptr;  // after the copy: the reserve's folder walked now
     int error_ = 0;
     size_t entries_ = 0;
 };
@@ -159,10 +298,30 @@ CopyPreflight CheckCopyBeforeShell(const char16_t* fu, const char16_t* driveRoot
     return {error, walk.Entries()};
 }
 
+int MakeReserve(const char16_t* driveRoot) {
+    PathCursor reserve;
+    if (!reserve.Start(driveRoot)) return kErrorFilenameExcedRange;
+    reserve.Ascend(reserve.Length() - 1);
+    for (const char16_t* name : kReserveFolders) {
+        if (!reserve.Descend(name, true)) return kErrorFilenameExcedRange;
+        EntryKind found = QueryEntry(reserve.Text()).kind;
+        if (found == EntryKind::Missing) {
+            const int made = MakeAdministratorsFolder(reserve.Text());
+            if (made == 0) continue;
+            if (made != kErrorAlreadyExists) return made;
+            found = QueryEntry(reserve.Text()).kind;
+        }
+        const int error = JudgeReserveFolder(found, reserve.Text());
+        if (error != 0) return error;
+    }
+    return 0;
+}
+
 int CheckCopyAfterShell(const char16_t* fu, const char16_t* driveRoot) {
     CopyWalk walk(WalkSide::AfterCopy);
     if (!walk.Start(fu, driveRoot)) return kErrorWriteFault;
     int error = walk.EnterReserve();
     if (error == 0) error = walk.WalkFolder();
-    return error == 0 ? 0 : kErrorWriteFault;
+    if (error == 0 || error == kErrorReparsePointEncountered) return error;
+    return kErrorWriteFault;
 }

@@ -1,6 +1,8 @@
 // The copy of FU into the reserve, checked whole on both sides of the shell's copy: before it,
 // so that the shell is never asked for a copy that can be seen to fail or that would write
 // through a link; after it, because a shell may report success for work it did not finish.
+// Between the two, the reserve's own folders are made by the tool, so that only administrators
+// can change what is in them.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +11,7 @@ constexpr int kErrorPathNotFound = 3;
 constexpr int kErrorAccessDenied = 5;
 constexpr int kErrorWriteFault = 29;
 constexpr int kErrorFileExists = 80;
+constexpr int kErrorInvalidName = 123;
 constexpr int kErrorFilenameExcedRange = 206;
 constexpr int kErrorDirectory = 267;
 constexpr int kErrorReparsePointEncountered = 4395;
@@ -20,9 +23,17 @@ struct CopyPreflight {
 };
 
 /// Checks FU (the folder itself and every folder and file in it, and the path each maps to in
-/// the drive's reserve) and every folder of the reserve that already exists, down from the
-/// drive's root (`X:\`), which must also have no untrusted owner. `fu` has no trailing `\`.
+/// the drive's reserve) and every folder of the reserve that already exists below the drive's
+/// root (`X:\`), each of which must also be owned by an administrator. `fu` has no trailing `\`.
 CopyPreflight CheckCopyBeforeShell(const char16_t* fu, const char16_t* driveRoot);
 
-/// Whether every file of FU is in the drive's reserve with its size: 0, else kErrorWriteFault.
+/// Makes `preload` and `preload\RM_Reserve` on the drive where they are missing, with rights
+/// that let only administrators change them. A name that appears meanwhile is judged as one
+/// that was there: a link gives kErrorReparsePointEncountered, a file kErrorFileExists, an
+/// owner who is no administrator kErrorAccessDenied. Returns 0 or the error number.
+int MakeReserve(const char16_t* driveRoot);
+
+/// Whether the reserve holds all of FU as it is: every folder a real folder, every file a real
+/// file with its size and its last-write time (within FAT's 2 seconds). 0; else
+/// kErrorReparsePointEncountered for a link, kErrorWriteFault for anything missing or stale.
 int CheckCopyAfterShell(const char16_t* fu, const char16_t* driveRoot);

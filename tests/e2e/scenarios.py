@@ -26,6 +26,7 @@ ABOVE_LATIN1_ON = re.compile("[^\x00-\xff].*", re.S)  # a record's echo stops th
 BANNER_SHAPE = re.compile(r"\n\n={32} \d\d/\d\d/\d\d \d\d:\d\d:\d\d ={40}")
 FU = {"readme.txt": b"payload\r\n", "drivers\\net.inf": b"net", "drivers\\audio\\audio.inf": b"a"}
 RESERVE = {f"D:\\preload\\RM_Reserve\\{name}": data for name, data in FU.items()}
+RESERVE_README = "D:\\preload\\RM_Reserve\\readme.txt"
 PLANTED = ("shell32", "shlwapi", "user32", "shcore")
 # Wine's shell copy costs most per file: 2,000 files make it last seconds, long enough to act
 # while it runs.
@@ -139,6 +140,13 @@ def fill_volume_but_the_logs_last_page(log):
     return step
 
 
+def aged(path):
+    """A layout step: the file was last written years ago."""
+    def step(pc, _):
+        os.utime(pc.windows_path(path), (1_000_000_000, 1_000_000_000))
+    return step
+
+
 def plant_dlls(pc, helpers):
     pc.put_folder("C:\\pkg")
     for name in PLANTED:
@@ -165,6 +173,8 @@ ROWS = [
     Row("overlong tool path runs on cut to 259 units", run(update(ON_C), [
         ("Source file not exists: " + (OVERLONG + "\\QXCUST2.exe")[:259])[:257]]),
         folder=OVERLONG),
+    Row("a log of odd length gets its records from the next even byte", run(update(ON_C)),
+        put={SYSTEM_LOG: b"wrapper\r\n"}),
     Row("log held without write sharing keeps its records off the file", run(update(ON_C)),
         put={SYSTEM_LOG: "kept\r\n".encode("utf-16-le")}, log_written=False,
         hold=(SYSTEM_LOG, "deny-write"), unchanged=(SYSTEM_LOG,)),
@@ -203,12 +213,31 @@ ROWS = [
     Row("a full drive fails the copy the shell calls done", failed_copy(29),
         small_volume=("D:\\", "1m"), put=FLAG_ON_D, as_root=True,
         fu={f"part{n}.bin": bytes(400_000) for n in range(4)}),
+    Row("an FU of one file lands inside a reserve the tool made", run(update(ON_C_D, "D:\\")),
+        drives={"d": "hd"}, put=FLAG_ON_D, fu={"readme.txt": FU["readme.txt"]},
+        files={"D:\\preload\\RM_Reserve\\readme.txt": FU["readme.txt"]}),
+    Row("an FU of one folder lands inside a reserve the tool made", run(update(ON_C_D, "D:\\")),
+        drives={"d": "hd"}, put=FLAG_ON_D, fu={"drivers\\net.inf": b"net"},
+        files={"D:\\preload\\RM_Reserve\\drivers\\net.inf": b"net",
+               "D:\\preload\\RM_Reserve\\net.inf": None}),
+    Row("a stale reserve file another program holds fails the copy", failed_copy(29),
+        drives={"d": "hd"}, put={**FLAG_ON_D, RESERVE_README: b"oldload\r\n"},
+        lay_out=aged(RESERVE_README), hold=(RESERVE_README, "deny-write"),
+        unchanged=(RESERVE_README,)),
+    Row("an FU file another program holds leaves the reserve stale and fails", failed_copy(29),
+        drives={"d": "hd"}, put={**FLAG_ON_D, RESERVE_README: b"oldload\r\n"},
+        lay_out=aged(RESERVE_README), hold=("C:\\pkg\\FU\\readme.txt", "deny-all"),
+        unchanged=(RESERVE_README,)),
+    Row("a name the system would trim fails before the shell", failed_copy(123),
+        drives={"d": "hd"}, put=FLAG_ON_D, fu={**FU, "a.": b"dot"}, files={"D:\\preload": None}),
     Row("tool in a drive root", run(update(ON_C, "C:\\", source="C:\\FU\\*"), companion("C:\\")),
         folder="C:\\", put={"C:\\" + FLAG: b""},
         files={f"C:\\preload\\RM_Reserve\\{name}": data for name, data in FU.items()}),
+    # The shell keeps each file's last-write time, which the check after the copy compares.
     Row("copy replaces files and keeps the others", run(update(ON_C_D, "D:\\")),
         drives={"d": "hd"}, put={**FLAG_ON_D, "D:\\preload\\RM_Reserve\\readme.txt": b"stale",
                                  "D:\\preload\\RM_Reserve\\keep.me": b"kept"},
+        lay_out=aged("C:\\pkg\\FU\\readme.txt"),
         files={**RESERVE, "D:\\preload\\RM_Reserve\\keep.me": b"kept"}),
     Row("missing companion is logged and the run passes",
         run(update(ON_C), companion(outcome="missing")), companion=None,
@@ -362,7 +391,12 @@ def check(pc, row, tool, result, log_before, before):
     log = pc.read(row.log) or b""
     if log[: len(log_before)] != log_before:
         findings.append("earlier log bytes changed")
-    added = decode_log(log[len(log_before):])
+    start = len(log_before)
+    if start % 2 and len(log) > start:  # whole records start on an even byte, after a zero
+        if log[start] != 0:
+            findings.append(f"log continued with {log[start:start + 4]!r} on an odd byte")
+        start += 1
+    added = decode_log(log[start:])
     if row.log_written == SOME:
         if not is_whole_records(added, texts):
             findings.append(f"log received {added!r}, not whole records of the run")

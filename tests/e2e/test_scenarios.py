@@ -10,6 +10,20 @@ import unittest
 from scenarios import (BANNER_SHAPE, BIG_FU, ROWS, SYSTEM_LOG, Helpers, SandboxPc, as_log,
                        console_of, decode_log, is_whole_records, lay_out, play, record_texts)
 
+# Run as another Unix user: until its standard input closes, links every part folder of FU in
+# the reserve to the target as soon as it can, and prints each link it made.
+PLANTER = """
+import os, select, sys
+reserve, target = sys.argv[1:]
+while not select.select([sys.stdin], [], [], 0.001)[0]:
+    for part in range(20):
+        try:
+            os.symlink(target, os.path.join(reserve, f"part{part:02}"))
+            print(part, flush=True)
+        except OSError:
+            pass
+"""
+
 # The typical run with an FU that takes Wine's shell seconds to copy.
 LONG_COPY = dataclasses.replace(next(r for r in ROWS if r.name == "typical run"), fu=BIG_FU)
 
@@ -54,6 +68,43 @@ class ScenarioTest(unittest.TestCase):
         copy_started = next(i for i, text in enumerate(texts) if text.startswith("Copy ["))
         kept = decode_log(self.pc.read("C:\\System.sav\\Logs.old\\Castorel.log"))
         self.assertEqual(kept, as_log(texts[: copy_started + 1]))
+
+    def copy_while_a_user_plants_links(self, existing_reserve):
+        """Runs the long copy while a standard user waits for the reserve to appear and puts
+        links to a folder of theirs in it, on a drive whose new folders anyone may change (a
+        Wine server and tool started with umask 0). Returns the run's console and status, the
+        links the user made, and what landed in their folder."""
+        target = self.pc.put_folder("C:\\victim")
+        os.chmod(target, 0o777)
+        reserve = self.pc.windows_path("D:\\preload\\RM_Reserve")
+        self.pc.stop()
+        umask = os.umask(0)
+        try:
+            if existing_reserve:
+                reserve.mkdir(parents=True)
+            with subprocess.Popen(["/usr/bin/python3", "-c", PLANTER, str(reserve), str(target)],
+                                  user=1000, group=1000, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE) as planter:
+                _, tool_run = self.start_long_copy()
+                console, _ = tool_run.communicate(timeout=300)
+                planted, _ = planter.communicate(b"")
+        finally:
+            os.umask(umask)
+        return console, tool_run.returncode, planted, list(target.iterdir())
+
+    def test_links_a_user_plants_in_the_reserve_mid_copy_never_pass(self):
+        if os.geteuid() != 0:
+            self.skipTest("another user's process takes root")
+        # The reserve the tool makes lets no user in.
+        console, status, planted, landed = self.copy_while_a_user_plants_links(False)
+        self.assertEqual((status, planted, landed), (0, b"", []))
+        self.assertIn(b"Copy successfully", console)
+        # One the image left open to all takes the links, and the check after the copy sees them.
+        self.pc.reset()
+        console, status, planted, _ = self.copy_while_a_user_plants_links(True)
+        self.assertNotEqual(planted, b"")
+        self.assertEqual(status, 1)
+        self.assertIn(b"Copy failed with error code [4395]", console)
 
     def test_a_run_killed_mid_copy_leaves_earlier_bytes_and_whole_records(self):
         earlier = "an earlier run\r\n".encode("utf-16-le")
