@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-
 namespace {
 
 FakePc thePc;
@@ -190,7 +189,8 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
 OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
     const std::u16string text = CheckedPath(path, "ReadOwner");
     const FakeEntry* entry = Lookup(text);
-    if (!text.empty() && thePc.drivesWithoutOwners.find(Canonical(text)[0]) != std::u16string::npos) {
+    if (!text.empty() &&
+        thePc.drivesWithoutOwners.find(Canonical(text)[0]) != std::u16string::npos) {
         return entry ? OwnerAnswer::NoOwners : OwnerAnswer::Unreadable;
     }
     if (!entry || entry->owner.empty() || entry->owner.size() >= kSidTextCapacity) {
@@ -269,7 +269,8 @@ int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
     const std::u16string destination = CheckedSinglePathList(destinationList);
     thePc.shellCopies.emplace_back(source, destination);
     const int result = ShellCopyResult(thePc.shellReturn, thePc.shellAborted);
-    if (result == 0 && !thePc.shellCopiesNothing) CopyTree(Canonical(source.substr(0, source.size() - 2)), Canonical(destination));
+    if (result == 0 && !thePc.shellCopiesNothing)
+        CopyTree(Canonical(source.substr(0, source.size() - 2)), Canonical(destination));
     return result;
 }
 

@@ -30,9 +30,7 @@ std::u16string FolderOfLength(size_t length) {
 }
 
 // What the system hands back for a path of that length: at most 259 units.
-std::u16string AsReported(const std::u16string& exePath) {
-    return exePath.substr(0, kMaxPath - 1);
-}
+std::u16string AsReported(const std::u16string& exePath) { return exePath.substr(0, kMaxPath - 1); }
 
 std::u16string DirectoryOf(const std::u16string& path) {
     const size_t slash = path.rfind(u'\\');
@@ -74,9 +72,9 @@ void CheckRun(const std::u16string& exePath, const Layout& layout) {
     }
     // The log is the log folder's, or beside the tool when that whole name fits, or none.
     const std::u16string fallback = directory + u"Castorel.log";
-    const std::u16string expectedLog = layout.logFolder ? std::u16string(kSystemLog)
+    const std::u16string expectedLog = layout.logFolder             ? std::u16string(kSystemLog)
                                        : fallback.size() < kMaxPath ? fallback
-                                                                     : u"";
+                                                                    : u"";
     for (const auto& [path, text] : Pc().appends) EXPECT_EQ(Narrow(path), Narrow(expectedLog));
     EXPECT_EQ(Pc().appends.empty(), expectedLog.empty());
 
@@ -100,8 +98,8 @@ void CheckRun(const std::u16string& exePath, const Layout& layout) {
 }
 
 TEST(LengthSweep, ExecutableFolderFromNoneTo300Units) {
-    const Layout layouts[] = {{true, false, true}, {true, true, true}, {false, false, true},
-                              {true, false, false}};
+    const Layout layouts[] = {
+        {true, false, true}, {true, true, true}, {false, false, true}, {true, false, false}};
     for (size_t length = 0; length <= 300; ++length) {
         const std::u16string folder = FolderOfLength(length);
         ASSERT_EQ(folder.size(), length);
@@ -166,8 +164,8 @@ TEST(LengthSweep, RecordsAroundTheCapacityAreCutWhole) {
     }
     const std::u16string lone(300, char16_t{0xDADA});
     EXPECT_EQ(logged(lone), lone.substr(0, kMaxPath - 3) + u"\r\nnext\r\n");
-    const std::u16string unpaired =
-        std::u16string(kMaxPath - 4, u'a') + char16_t{0xD83D} + std::u16string(9, char16_t{0xE000});
+    const std::u16string unpaired = std::u16string(kMaxPath - 4, u'a') + char16_t{0xD83D} +
+                                    std::u16string(9, char16_t{0xE000});
     EXPECT_EQ(logged(unpaired), unpaired.substr(0, kMaxPath - 3) + u"\r\nnext\r\n");
 }
 

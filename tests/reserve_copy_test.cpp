@@ -36,7 +36,7 @@ TEST(ReserveCopy, WhatTheShellReportsDoneIsCheckedWhole) {
         const char* name;
         const char16_t* reserveFile;  // where the reserve already has a file; null: none
         const char16_t* content;
-        int64_t age;  // its last-write time before FU's file's, in ticks
+        int64_t age;    // its last-write time before FU's file's, in ticks
         bool fuFolder;  // FU also holds an empty folder
         const char* result;
     };

@@ -193,8 +193,8 @@ TEST(SystemAnswers, OnlyAReserveNoAdministratorOfThisPcOwnsFailsTheCopy) {
             Pc().administrators[user] = c.membership;
             if (c.withoutOwners) Pc().drivesWithoutOwners = u"D";
             EXPECT_EQ(RunCastorel(), c.copied ? 0 : 1);
-            const char* const last =
-                c.copied ? "Copy successfully" : "Copy failed with error code [5]";
+            const char* const last = c.copied ? "Copy successfully"
+                                              : "Copy failed with error code [5]";
             EXPECT_NE(Pc().console.find(last), std::string::npos) << Pc().console;
             EXPECT_EQ(Pc().shellCopies.size(), c.copied ? 1u : 0u);
         }
@@ -226,12 +226,12 @@ TEST(SystemAnswers, OnlyNameSurrogatesAndUntaggedReparsePointsAreLinks) {
         uint32_t tag;
         bool link;
     };
-    for (const Case& c : {Case{true, 0xA000000C, true},    // symbolic link
-                          Case{true, 0xA0000003, true},    // junction, mount point
-                          Case{true, 0x80000013, false},   // deduplicated
-                          Case{true, 0x80000017, false},   // compressed by WOF
-                          Case{true, 0x9000601A, false},   // cloud file
-                          Case{true, 0, true},             // no tag reported
+    for (const Case& c : {Case{true, 0xA000000C, true},   // symbolic link
+                          Case{true, 0xA0000003, true},   // junction, mount point
+                          Case{true, 0x80000013, false},  // deduplicated
+                          Case{true, 0x80000017, false},  // compressed by WOF
+                          Case{true, 0x9000601A, false},  // cloud file
+                          Case{true, 0, true},            // no tag reported
                           Case{false, 0xA000000C, false}}) {
         EXPECT_EQ(IsLinkReparsePoint(c.reparsePoint, c.tag), c.link) << std::hex << c.tag;
     }

@@ -51,9 +51,7 @@ struct EntryFacts {
 EntryFacts QueryEntry(const char16_t* path);
 
 /// Whether a file or folder of exactly this name exists, whatever it is. No wildcards.
-inline bool PathExists(const char16_t* path) {
-    return QueryEntry(path).kind != EntryKind::Missing;
-}
+inline bool PathExists(const char16_t* path) { return QueryEntry(path).kind != EntryKind::Missing; }
 
 /// Receives the entries of a folder, one at a time.
 class FolderVisitor {

@@ -1,11 +1,11 @@
 // The platform operations on Windows: the only code that talks to the system.
 #include <windows.h>
-#include <shellapi.h>
-#include <shlwapi.h>
-#include <winternl.h>
 #include <aclapi.h>
 #include <authz.h>
 #include <sddl.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 
@@ -108,13 +108,13 @@ Membership AdministratorsAmongGroups(AUTHZ_CLIENT_CONTEXT_HANDLE context,
 Membership MembershipThroughAuthz(HMODULE authz, PSID sid) {
     const auto startManager = LookUp<decltype(&AuthzInitializeResourceManager)>(
         authz, "AuthzInitializeResourceManager");
-    const auto startContext =
-        LookUp<decltype(&AuthzInitializeContextFromSid)>(authz, "AuthzInitializeContextFromSid");
+    const auto startContext = LookUp<decltype(&AuthzInitializeContextFromSid)>(
+        authz, "AuthzInitializeContextFromSid");
     const auto getInformation = LookUp<decltype(&AuthzGetInformationFromContext)>(
         authz, "AuthzGetInformationFromContext");
     const auto freeContext = LookUp<decltype(&AuthzFreeContext)>(authz, "AuthzFreeContext");
-    const auto freeManager =
-        LookUp<decltype(&AuthzFreeResourceManager)>(authz, "AuthzFreeResourceManager");
+    const auto freeManager = LookUp<decltype(&AuthzFreeResourceManager)>(
+        authz, "AuthzFreeResourceManager");
     if (!startManager || !startContext || !getInformation || !freeContext || !freeManager) {
         return Membership::Unknown;
     }
@@ -205,8 +205,8 @@ DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
                      PSECURITY_DESCRIPTOR security, ULONG disposition, ULONG options,
                      HANDLE& opened) {
     using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                              PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG,
-                                              ULONG, ULONG, PVOID, ULONG);
+                                              PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                              ULONG, PVOID, ULONG);
     using ToErrorCall = ULONG(NTAPI*)(NTSTATUS);
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     const auto create = LookUp<NtCreateFileCall>(ntdll, "NtCreateFile");
@@ -220,10 +220,10 @@ DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
     InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, folder, security);
     IO_STATUS_BLOCK status;
     opened = INVALID_HANDLE_VALUE;
-    const NTSTATUS result =
-        create(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr,
-               FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, disposition,
-               options | kFileSynchronousIoNonalert | kFileOpenReparsePoint, nullptr, 0);
+    const NTSTATUS result = create(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr,
+                                   FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, disposition,
+                                   options | kFileSynchronousIoNonalert | kFileOpenReparsePoint,
+                                   nullptr, 0);
     if (result >= 0) return 0;
     opened = INVALID_HANDLE_VALUE;
     return toError(result);
@@ -232,8 +232,8 @@ DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
 HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
     // Write access only to undo a short write: every write names the end of the file.
     HANDLE file = INVALID_HANDLE_VALUE;
-    CreateInFolder(folder, leaf, FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES,
-                   nullptr, kFileOpenIf, kFileNonDirectoryFile, file);
+    CreateInFolder(folder, leaf, FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES, nullptr,
+                   kFileOpenIf, kFileNonDirectoryFile, file);
     return file;
 }
 
@@ -284,9 +284,8 @@ void FailCriticalErrorsWithoutDialog() { SetErrorMode(GetErrorMode() | SEM_FAILC
 // is then the best left; SHELL32 and SHLWAPI are KnownDLLs there and still come from System32.
 void RestrictLibraryLoadsToSystemFolder() {
     using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
-    const auto setDefault =
-        LookUp<SetDefaultDirectories>(GetModuleHandleW(L"kernel32.dll"),
-                                      "SetDefaultDllDirectories");
+    const auto setDefault = LookUp<SetDefaultDirectories>(GetModuleHandleW(L"kernel32.dll"),
+                                                          "SetDefaultDllDirectories");
     if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryW(L"");
 }
@@ -296,7 +295,7 @@ void RestrictLibraryLoadsToSystemFolder() {
 void RefuseJunctionsOfNonAdministrators() {
     using SetPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
     const auto setPolicy = LookUp<SetPolicy>(GetModuleHandleW(L"kernel32.dll"),
-                                       "SetProcessMitigationPolicy");
+                                             "SetProcessMitigationPolicy");
     if (!setPolicy) return;
     PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
     policy.EnforceRedirectionTrust = 1;
@@ -378,12 +377,12 @@ OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
     OwnerAnswer answer = OwnerAnswer::Unreadable;
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &volumeFlags,
-                                      nullptr, 0) &&
+    if (GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr,
+                                      0) &&
         (volumeFlags & FILE_PERSISTENT_ACLS) == 0) {
         answer = OwnerAnswer::NoOwners;
-    } else if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                               nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
+    } else if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                               nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
         if (owner != nullptr && CopySidText(owner, sid)) answer = OwnerAnswer::Read;
         LocalFree(descriptor);
     }
@@ -406,8 +405,7 @@ Membership QueryAdministratorsMembership(const char16_t* sidText) {
     PSID sid = nullptr;
     if (!ConvertStringSidToSidW(Wide(sidText), &sid)) return Membership::Unknown;
     const HMODULE authz = LoadSystemDll(u"authz.dll");
-    const Membership membership =
-        authz ? MembershipThroughAuthz(authz, sid) : Membership::Unknown;
+    const Membership membership = authz ? MembershipThroughAuthz(authz, sid) : Membership::Unknown;
     if (authz) FreeLibrary(authz);
     LocalFree(sid);
     return membership;

@@ -267,7 +267,7 @@ class CopyWalk : public FolderVisitor {
     const WalkSide side_;
     PathCursor source_;
     PathCursor destination_;
-    bool destinationExists_ = true;  // whether the destination folder walked now exists
+    bool destinationExists_ = true;            // whether the destination folder walked now exists
     const ReserveListing* listing_ = nullptr;  // after the copy: the reserve's folder walked now
     int error_ = 0;
     size_t entries_ = 0;
