@@ -9,6 +9,7 @@ packages=(
   wine64                                        # the sandbox PC
   python3 python3-pefile                        # icon drawing, sandbox scripting, exe checks
   git osslsigncode openssl                      # the release kit and its signature
+  clang-format clang-tidy                       # scripts/lint.sh
 )
 
 missing=()

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The README's test command: installs what it needs, builds both builds and runs every test:
-# the logic's unit tests on Linux under the sanitizers, then the Windows build's tests under
-# Wine (the same unit tests, the scenario table played by the real Castorel.exe, its resources
-# and first calls, the sandbox PC and the release kit).
+# The README's test command: installs what it needs, checks the format and lints (lint.sh),
+# builds both builds and runs every test: the logic's unit tests on Linux under the
+# sanitizers, then the Windows build's tests under Wine (the same unit tests, the scenario
+# table played by the real Castorel.exe, its resources and first calls, the sandbox PC and the
+# release kit).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
+scripts/lint.sh
 
 cmake --preset host >/dev/null
 cmake --build --preset host

@@ -237,13 +237,13 @@ int MakeAdministratorsFolder(const char16_t* path) {
     return 0;
 }
 
-void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char16_t* units,
+void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,
                   size_t count) {
     const std::u16string text = CheckedPath(path, "AppendToFile");
     if (count > kMaxPath) ADD_FAILURE() << "AppendToFile: more than a record's capacity";
     thePc.appends.emplace_back(text, std::u16string(units, count));
     const std::u16string canonical = Canonical(text);
-    if (!IsSameFolder(IdentityOfFolder(ParentOf(canonical)), folder)) return;
+    if (!IsSameFolder(IdentityOfFolder(ParentOf(canonical)), identity)) return;
     FakeEntry& entry = thePc.entries[canonical];
     if (entry.folder) return;
     entry.content.append(units, count);

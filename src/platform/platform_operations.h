@@ -133,7 +133,7 @@ FolderIdentity IdentifyFolderOf(const char16_t* path);
 /// before the units in the same write, so that they start on a whole unit. At most kMaxPath
 /// units. The file is open only during the call and shared for reading only; a failure is
 /// silent.
-void AppendToFile(const char16_t* path, const FolderIdentity& folder, const char16_t* units,
+void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,
                   size_t count);
 
 /// Copies a file, replacing an existing destination. Returns whether it was copied.

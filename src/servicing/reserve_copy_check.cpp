@@ -46,7 +46,7 @@ class PathCursor {
 };
 
 // FAT keeps last-write times to 2 seconds, in 100 ns ticks here.
-constexpr uint64_t kTimeTolerance = 2 * 10'000'000;
+constexpr uint64_t kTimeTolerance = uint64_t{2} * 10'000'000;
 
 bool SameTimeWithinTolerance(uint64_t a, uint64_t b) {
     return (a > b ? a - b : b - a) <= kTimeTolerance;
