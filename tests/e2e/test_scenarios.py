@@ -1,11 +1,15 @@
-"""Every row of the scenario table, played with the real Castorel.exe in the sandbox PC, and the
-two things that happen to a run while it copies: its log folder swapped for a link, and a kill."""
+"""Every row of the scenario table, played with the real Castorel.exe in the sandbox PC, and what
+happens to a run while it copies: its log folder swapped for a link, links another user plants
+in the reserve, and a kill."""
 import contextlib
 import dataclasses
 import os
+import shutil
 import subprocess
+import tempfile
 import time
 import unittest
+from pathlib import Path
 
 from scenarios import (BANNER_SHAPE, BIG_FU, ROWS, SYSTEM_LOG, Helpers, SandboxPc, as_log,
                        console_of, decode_log, is_whole_records, lay_out, play, record_texts)
@@ -75,8 +79,14 @@ class ScenarioTest(unittest.TestCase):
         Wine server and tool started with umask 0). Returns the run's console and status, the
         links the user made, and what landed in their folder."""
         target = self.pc.put_folder("C:\\victim")
-        os.chmod(target, 0o777)
-        reserve = self.pc.windows_path("D:\\preload\\RM_Reserve")
+        # Drive D is a folder the user can reach: the build folder's parents may be closed to
+        # them (a clone in a private temporary folder).
+        drive = Path(tempfile.mkdtemp(prefix="castorel-drive-d-"))
+        self.addCleanup(shutil.rmtree, drive, ignore_errors=True)
+        os.chmod(drive, 0o755)
+        self.pc.drive_folders.mkdir(parents=True, exist_ok=True)
+        (self.pc.drive_folders / "d").symlink_to(drive)
+        reserve = drive / "preload" / "RM_Reserve"
         self.pc.stop()
         umask = os.umask(0)
         try:
