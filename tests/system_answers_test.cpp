@@ -201,24 +201,6 @@ TEST(SystemAnswers, OnlyAReserveNoAdministratorOfThisPcOwnsFailsTheCopy) {
     }
 }
 
-// A flag or a log on a legitimate image may be owned by anyone; neither is skipped for it.
-TEST(SystemAnswers, TheFlagAndTheLogServeWhoeverOwnsThem) {
-    for (const char16_t* path : {u"D:\\Recovery\\_VLTRP2.FLG", u"D:\\Recovery", u"c:\\System.sav",
-                                 u"c:\\System.sav\\Logs", kSystemLog}) {
-        for (const char16_t* owner : {u"S-1-5-21-1-2-3-1002", u""}) {
-            SCOPED_TRACE(Narrow(path) + " " + Narrow(owner));
-            PcWithFlagOnDAndE();
-            Pc().AddFile(kSystemLog, u"kept\r\n");
-            Pc().SetOwner(path, owner);
-            EXPECT_EQ(RunCastorel(), 0);
-            EXPECT_EQ(Pc().shellCopies.at(0).second, u"D:\\preload\\RM_Reserve");
-            const std::u16string log = Pc().FileText(kSystemLog);
-            EXPECT_EQ(log.rfind(u"kept\r\n", 0), 0u);
-            EXPECT_NE(log.find(u"Result=PASS"), std::u16string::npos) << Narrow(log);
-        }
-    }
-}
-
 // Data deduplication, compression and cloud files put reparse points on ordinary files.
 TEST(SystemAnswers, OnlyNameSurrogatesAndUntaggedReparsePointsAreLinks) {
     struct Case {
