@@ -8,7 +8,7 @@
 
 namespace {
 
-// The reserve's folders below the drive's root, in the order the copy creates them.
+// The reserve's folders below the drive's root, in the order the tool makes them.
 constexpr const char16_t* kReserveFolders[] = {u"preload", u"RM_Reserve"};
 
 // A path grown and cut back in place as the walk goes down the tree and up again.
