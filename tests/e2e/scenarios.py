@@ -273,7 +273,7 @@ ROWS = [
         unchanged=("C:\\target",)),
     Row("a link in FU is never read through", failed_copy(4395), drives={"d": "hd"},
         put={**FLAG_ON_D, "C:\\secret\\sam": b"secret"},
-        lay_out=link("C:\\pkg\\FU\\x", "C:\\secret"), files={"D:\\preload": None}),
+        lay_out=link("C:\\pkg\\FU\\.x", "C:\\secret"), files={"D:\\preload": None}),
     Row("a hard-linked destination file is never copied over", failed_copy(4395),
         drives={"d": "hd"}, put=FLAG_ON_D,
         lay_out=link("D:\\preload\\RM_Reserve\\readme.txt", WIN_INI, os.link),
