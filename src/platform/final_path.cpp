@@ -3,22 +3,6 @@
 // reparse tags, drive letters, UNC shares, NT paths, roots, letter case.
 #include "platform/platform_operations.h"
 
-namespace {
-
-char16_t FoldAsciiCase(char16_t unit) {
-    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
-}
-
-// The leaf is ASCII in every use ("Castorel.log"); other units must match as they are.
-bool EqualIgnoringAsciiCase(const char16_t* a, const char16_t* b) {
-    for (; *a && *b; ++a, ++b) {
-        if (FoldAsciiCase(*a) != FoldAsciiCase(*b)) return false;
-    }
-    return *a == *b;
-}
-
-}  // namespace
-
 bool IsLinkReparsePoint(bool reparsePoint, uint32_t tag) {
     constexpr uint32_t kNameSurrogate = 0x20000000;
     return reparsePoint && (tag == 0 || (tag & kNameSurrogate) != 0);
@@ -47,5 +31,6 @@ bool IsFinalPathOfLeafInFolder(const char16_t* fileFinalPath, const char16_t* fo
         if (*rest != u'\\') return false;
         ++rest;
     }
-    return EqualIgnoringAsciiCase(rest, leaf);
+    // The leaf is ASCII in every use ("Castorel.log"); other units must match as they are.
+    return CompareIgnoringAsciiCase(rest, leaf) == 0;
 }

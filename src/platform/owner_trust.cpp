@@ -12,22 +12,16 @@ constexpr const char16_t* kAdministratorSids[] = {
     u"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
 };
 
-bool SameText(const char16_t* a, const char16_t* b) {
-    for (; *a && *a == *b; ++a, ++b) {
-    }
-    return *a == *b;
-}
-
 bool IsAdministratorSid(const char16_t* sid) {
     for (const char16_t* administrator : kAdministratorSids) {
-        if (SameText(sid, administrator)) return true;
+        if (CompareIgnoringAsciiCase(sid, administrator) == 0) return true;
     }
     return false;
 }
 
 bool IsTokenUser(const char16_t* sid) {
     char16_t user[kSidTextCapacity];
-    return ReadTokenUser(user) && SameText(sid, user);
+    return ReadTokenUser(user) && CompareIgnoringAsciiCase(sid, user) == 0;
 }
 
 }  // namespace

@@ -102,6 +102,7 @@ constexpr unsigned kDriveFixed = 3;
 unsigned QueryDriveType(const char16_t* root);
 
 constexpr int kErrorAlreadyExists = 183;
+constexpr int kErrorReparsePointEncountered = 4395;
 
 /// Creates the folder at `path` with rights of its own, not inherited: administrators and
 /// SYSTEM may change it and all below it, users may only read and list. It is created inside

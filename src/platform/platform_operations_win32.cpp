@@ -38,9 +38,6 @@ EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
 }
 
 // NtCreateFile's dispositions and options (ntifs.h, which mingw-w64's headers lack).
-// ERROR_REPARSE_POINT_ENCOUNTERED, which mingw-w64's headers lack.
-constexpr DWORD kErrorReparsePointEncountered = 4395;
-
 constexpr ULONG kFileCreate = 2;
 constexpr ULONG kFileOpenIf = 3;
 constexpr ULONG kFileDirectoryFile = 0x1;
@@ -435,7 +432,7 @@ FolderIdentity IdentifyFolderOf(const char16_t* path) {
 int MakeAdministratorsFolder(const char16_t* path) {
     const HANDLE parent = OpenFolderOf(path);
     if (parent == INVALID_HANDLE_VALUE) return ERROR_PATH_NOT_FOUND;
-    DWORD error = kErrorReparsePointEncountered;
+    DWORD error = kErrorReparsePointEncountered;  // mingw-w64's headers lack its name
     PSECURITY_DESCRIPTOR rights = nullptr;
     if (IdentityOf(parent).known) {
         error = ConvertStringSecurityDescriptorToSecurityDescriptorW(

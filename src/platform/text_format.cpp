@@ -6,6 +6,18 @@ size_t TextLength(const char16_t* text) {
     return length;
 }
 
+int CompareIgnoringAsciiCase(const char16_t* a, const char16_t* b) {
+    const auto fold = [](char16_t unit) {
+        return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
+    };
+    for (;; ++a, ++b) {
+        const char16_t x = fold(*a);
+        const char16_t y = fold(*b);
+        if (x != y) return x < y ? -1 : 1;
+        if (x == 0) return 0;
+    }
+}
+
 namespace text_format_detail {
 
 size_t DecimalUnits(int32_t value, char16_t (&digits)[12]) {

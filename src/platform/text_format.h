@@ -24,6 +24,10 @@ struct FormatArg {
 /// Code units before the terminator.
 size_t TextLength(const char16_t* text);
 
+/// Orders two terminated texts unit by unit, ASCII letters without regard to case, as the file
+/// system tells names apart: negative, 0 or positive.
+int CompareIgnoringAsciiCase(const char16_t* a, const char16_t* b);
+
 /// Expands a format, handing each resulting code unit to `put(unit)` until it returns false.
 /// A directive whose argument is missing or of another kind expands to nothing;
 /// `%%` gives `%`; any other `%x` stands as it is.

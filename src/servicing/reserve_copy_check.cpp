@@ -67,23 +67,10 @@ int JudgeReserveFolder(EntryKind found, const char16_t* path) {
     return QueryOwner(path) == Owner::Untrusted ? kErrorAccessDenied : 0;
 }
 
-char16_t FoldAsciiCase(char16_t unit) {
-    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
-}
-
-// Orders names as the file system tells them apart: ASCII letters without regard to case.
-int CompareNames(const char16_t* a, const char16_t* b) {
-    for (;; ++a, ++b) {
-        const char16_t x = FoldAsciiCase(*a);
-        const char16_t y = FoldAsciiCase(*b);
-        if (x != y) return x < y ? -1 : 1;
-        if (x == 0) return 0;
-    }
-}
-
 // One folder of the reserve as listed once, for looking up each of FU's entries in it: one
-// listing per folder costs far less than one query per file. A folder may hold any number of
-// entries, so the names and their facts are kept in memory that grows with the listing.
+// listing per folder costs far less than one query per file. Names are ordered as the file
+// system tells them apart. A folder may hold any number of entries, so the names and their
+// facts are kept in memory that grows with the listing.
 class ReserveListing : public FolderVisitor {
   public:
     ReserveListing() = default;
@@ -98,7 +85,7 @@ class ReserveListing : public FolderVisitor {
     bool Read(const char16_t* folder) {
         if (ListFolder(folder, *this) != 0 || outOfMemory_) return false;
         std::sort(entries_, entries_ + count_, [this](const Entry& a, const Entry& b) {
-            return CompareNames(names_ + a.name, names_ + b.name) < 0;
+            return CompareIgnoringAsciiCase(names_ + a.name, names_ + b.name) < 0;
         });
         return true;
     }
@@ -108,7 +95,7 @@ class ReserveListing : public FolderVisitor {
         size_t high = count_;
         while (low < high) {
             const size_t middle = low + (high - low) / 2;
-            const int order = CompareNames(names_ + entries_[middle].name, name);
+            const int order = CompareIgnoringAsciiCase(names_ + entries_[middle].name, name);
             if (order == 0) return &entries_[middle].facts;
             if (order < 0) low = middle + 1;
             else high = middle;

@@ -14,7 +14,6 @@ constexpr int kErrorFileExists = 80;
 constexpr int kErrorInvalidName = 123;
 constexpr int kErrorFilenameExcedRange = 206;
 constexpr int kErrorDirectory = 267;
-constexpr int kErrorReparsePointEncountered = 4395;
 
 /// What the check before the copy found: 0 or the error number, and how many entries FU holds.
 struct CopyPreflight {
