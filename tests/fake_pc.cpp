@@ -82,16 +82,40 @@ EntryFacts FactsOf(const FakeEntry& entry) {
     return {EntryKind::File, entry.content.size() * sizeof(char16_t), entry.lastWrite};
 }
 
-// What a shell's successful copy of `folder\*` leaves: every entry below it in the destination.
+// The name a folder already has for `name`, as the system's comparison finds it; else `name`.
+std::u16string NameTakenFor(const std::u16string& folder, const std::u16string& name) {
+    const std::u16string prefix = folder + u"\\";
+    for (auto at = thePc.entries.lower_bound(prefix);
+         at != thePc.entries.end() && at->first.compare(0, prefix.size(), prefix) == 0; ++at) {
+        const std::u16string existing = at->first.substr(prefix.size());
+        if (existing.find(u'\\') == std::u16string::npos &&
+            CompareNames(existing.c_str(), name.c_str()) == 0) {
+            return existing;
+        }
+    }
+    return name;
+}
+
+// What a shell's successful copy of `folder\*` leaves: every entry below it in the destination,
+// written into an entry the destination already has under a name it takes for the same, and
+// with its last-write time as the destination's file system keeps it.
 void CopyTree(const std::u16string& folder, const std::u16string& destination) {
     thePc.AddFolder(destination);
     const std::u16string prefix = folder + u"\\";
-    const auto below = thePc.entries.lower_bound(prefix);
-    std::map<std::u16string, FakeEntry> copied;
-    for (auto at = below; at != thePc.entries.end() && at->first.rfind(prefix, 0) == 0; ++at) {
-        copied[destination + at->first.substr(folder.size())] = at->second;
+    std::vector<std::pair<std::u16string, FakeEntry>> below;
+    for (auto at = thePc.entries.lower_bound(prefix);
+         at != thePc.entries.end() && at->first.rfind(prefix, 0) == 0; ++at) {
+        below.emplace_back(at->first.substr(prefix.size()), at->second);
     }
-    for (const auto& [path, entry] : copied) thePc.entries[path] = entry;
+    for (auto [relative, entry] : below) {  // parents come before what is in them
+        const size_t slash = relative.rfind(u'\\');
+        const std::u16string parent = slash == std::u16string::npos
+                                          ? destination
+                                          : destination + u"\\" + relative.substr(0, slash);
+        const std::u16string name = relative.substr(slash + 1);
+        if (!entry.folder) entry.lastWrite += thePc.shellTimeShift;
+        thePc.entries[parent + u"\\" + NameTakenFor(parent, name)] = entry;
+    }
 }
 
 }  // namespace
@@ -210,9 +234,32 @@ Membership QueryAdministratorsMembership(const char16_t* sid) {
     return found == thePc.administrators.end() ? Membership::NotMember : found->second;
 }
 
+// Letters as the system's comparison folds them, as far as the tests need: ASCII, Latin-1's and
+// the Greek sigma. The store itself folds ASCII only, so FU can hold two names that the
+// reserve takes for one, as on a file system that tells them apart.
+int CompareNames(const char16_t* a, const char16_t* b) {
+    const auto fold = [](char16_t unit) -> char16_t {
+        if (unit >= u'a' && unit <= u'z') return unit - 32;
+        if (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) return unit - 32;
+        return unit == 0x03C3 ? 0x03A3 : unit;
+    };
+    for (;; ++a, ++b) {
+        const char16_t x = fold(*a);
+        const char16_t y = fold(*b);
+        if (x != y) return x < y ? -1 : 1;
+        if (x == 0) return 0;
+    }
+}
+
 // Hard links are the scenario table's: this PC's files have one name each.
-unsigned CountNames(const char16_t* path) {
-    return Lookup(CheckedPath(path, "CountNames")) ? 1 : 0;
+MarkAnswer MarkLastWrite(const char16_t* path, uint64_t lastWrite) {
+    const auto found = thePc.entries.find(Canonical(CheckedPath(path, "MarkLastWrite")));
+    if (found == thePc.entries.end()) return {2, 0};
+    FakeEntry& entry = found->second;
+    if (entry.folder) return {kErrorReparsePointEncountered, 0};
+    if (entry.markError != 0) return {entry.markError, 0};
+    entry.lastWrite = lastWrite;
+    return {0, 1};
 }
 
 unsigned QueryDriveType(const char16_t* root) {

@@ -17,6 +17,7 @@ struct FakeEntry {
     uint64_t id = 0;         // who a folder is, whatever its path (given when it is made)
     uint64_t lastWrite = 0;  // a file's last-write time, in 100 ns ticks
     std::u16string owner = u"S-1-5-32-544";  // SID text; empty: the owner can't be read
+    int markError = 0;  // what setting a file's time answers: an immutable file's error
 };
 
 struct FakePc {
@@ -31,6 +32,7 @@ struct FakePc {
     int shellReturn = 0;
     bool shellAborted = false;
     bool shellCopiesNothing = false;  // reports success for a copy it never made, as Wine's may
+    int64_t shellTimeShift = 0;       // how far a copied file's time moves: FAT keeps 2 s
     ProcessSession session{true, 1};  // an operator's desktop
     std::u16string tokenUser = u"S-1-5-21-7-7-7-500";
     std::map<std::u16string, Membership> administrators;  // a SID not here is no member

@@ -5,6 +5,7 @@
 // broken records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/run_sequence.h"
@@ -112,6 +113,42 @@ TEST(LengthSweep, ExecutableFolderFromNoneTo300Units) {
                              << ", companion " << layout.companion);
                 CheckRun(folder + name, layout);
                 if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+// FU's entries whose paths, in FU or in the reserve, end short of the capacity, at it and past
+// it; on a first run and on a re-run onto a reserve that holds them. A path that does not fit
+// (a folder's with room for the `\*` that lists it) fails with 206 before the shell, and every
+// path handed to the system is whole.
+TEST(LengthSweep, FuEntriesAcrossTheCapacityOnBothSidesOfTheCopy) {
+    const std::u16string reserve = u"C:\\preload\\RM_Reserve\\";
+    for (const std::u16string& toolFolder :
+         {std::u16string(u"C:\\pkg\\"), u"C:\\" + std::u16string(30, u'p') + u"\\"}) {
+        for (size_t length = 215; length <= 245; ++length) {
+            for (const bool folder : {false, true}) {
+                for (const bool rerun : {false, true}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << Narrow(toolFolder) << " name of " << length << ", folder "
+                                 << folder << ", re-run " << rerun);
+                    ResetPc();
+                    Pc().driveTypes[u'C'] = kDriveFixed;
+                    Pc().AddFile(u"C:\\Recovery\\_VLTRP2.FLG");
+                    Pc().modulePath = toolFolder + u"Castorel.exe";
+                    const std::u16string name(length, u'n');
+                    const std::u16string source = toolFolder + u"FU\\" + name;
+                    for (const std::u16string& path : {source, reserve + name}) {
+                        if (path == source || rerun)
+                            folder ? Pc().AddFolder(path) : Pc().AddFile(path);
+                    }
+                    const size_t longest = std::max(source.size(), reserve.size() + length);
+                    const bool fits = longest + (folder ? 2 : 0) < kMaxPath;
+                    EXPECT_EQ(RunCastorel(), fits ? 0 : 1);
+                    EXPECT_EQ(
+                        Pc().console.find("Copy failed with error code [206]") == std::string::npos,
+                        fits);
+                }
             }
         }
     }

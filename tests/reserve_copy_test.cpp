@@ -31,41 +31,58 @@ std::string UpdateResult() {
     return console.substr(last, console.find("\r\r\n", last) - last);
 }
 
+// A file the shell had to replace and left behind never passes, however like FU's it looks:
+// before the shell, the tool gives it a time FU's file can't have.
 TEST(ReserveCopy, WhatTheShellReportsDoneIsCheckedWhole) {
     struct Case {
         const char* name;
         const char16_t* reserveFile;  // where the reserve already has a file; null: none
         const char16_t* content;
-        int64_t age;    // its last-write time before FU's file's, in ticks
-        bool fuFolder;  // FU also holds an empty folder
+        bool shellCopies;    // false: reports success and writes nothing
+        int64_t shellShift;  // how far the copy moves a file's time, as FAT may
+        bool fuFolder;       // FU holds an empty folder instead
         const char* result;
     };
     const char* const passed = "Copy successfully";
     const char* const stale = "Copy failed with error code [29]";
+    const int64_t second = static_cast<int64_t>(kSecond);
     const Case cases[] = {
-        {"nothing arrived", nullptr, u"", 0, false, stale},
-        {"all there already", u"a.bin", u"new", 0, false, passed},
-        {"name's case differs", u"A.BIN", u"new", 0, false, passed},
-        {"FAT's 2 s, older", u"a.bin", u"old", 2 * kSecond, false, passed},
-        {"FAT's 2 s, newer", u"a.bin", u"old", -2 * static_cast<int64_t>(kSecond), false, passed},
-        {"older by more", u"a.bin", u"old", 2 * kSecond + 1, false, stale},
-        {"newer by more", u"a.bin", u"old", -2 * static_cast<int64_t>(kSecond) - 1, false, stale},
-        {"another size", u"a.bin", u"older", 0, false, stale},
-        {"a folder that never came", u"a.bin", u"new", 0, true, stale},
+        {"nothing arrived", nullptr, u"", false, 0, false, stale},
+        {"a look-alike left behind", u"\u00e1.bin", u"new", false, 0, false, stale},
+        {"one in other case left behind", u"\u00c1.BIN", u"new", false, 0, false, stale},
+        {"another size left behind", u"\u00e1.bin", u"older", false, 0, false, stale},
+        {"a folder that never came", nullptr, u"", false, 0, true, stale},
+        {"replaced", u"\u00e1.bin", u"old", true, 0, false, passed},
+        {"replaced under a name in other case", u"\u00c1.BIN", u"old", true, 0, false, passed},
+        {"FAT's 2 s, later", nullptr, u"", true, 2 * second, false, passed},
+        {"FAT's 2 s, earlier", nullptr, u"", true, -2 * second, false, passed},
+        {"later by more", nullptr, u"", true, 2 * second + 1, false, stale},
+        {"earlier by more", nullptr, u"", true, -2 * second - 1, false, stale},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PcWithFlagOnD();
-        Pc().shellCopiesNothing = true;
-        if (c.fuFolder) Pc().AddFolder(u"C:\\pkg\\FU\\empty");
+        Pc().entries.erase(u"C:\\PKG\\FU\\A.BIN");
+        if (c.fuFolder) {
+            Pc().AddFolder(u"C:\\pkg\\FU\\empty");
+        } else {
+            Pc().AddFile(u"C:\\pkg\\FU\\\u00e1.bin", u"new");
+            Pc().SetLastWrite(u"C:\\pkg\\FU\\\u00e1.bin", kWritten);
+        }
+        Pc().shellCopiesNothing = !c.shellCopies;
+        Pc().shellTimeShift = c.shellShift;
         if (c.reserveFile) {
             const std::u16string file = std::u16string(kReserve) + u"\\" + c.reserveFile;
             Pc().AddFile(file, c.content);
-            Pc().SetLastWrite(file, kWritten - c.age);
+            Pc().SetLastWrite(file, kWritten);
         }
         EXPECT_EQ(RunCastorel(), std::string(c.result) == passed ? 0 : 1);
         EXPECT_EQ(Pc().shellCopies.size(), 1u);
         EXPECT_EQ(UpdateResult(), c.result);
+        if (c.reserveFile) {  // only ever its time changes, never its bytes
+            EXPECT_EQ(Narrow(Pc().FileText(std::u16string(kReserve) + u"\\" + c.reserveFile)),
+                      Narrow(c.shellCopies ? u"new" : c.content));
+        }
     }
 }
 
@@ -80,15 +97,31 @@ TEST(ReserveCopy, TheToolMakesTheMissingReserveFoldersBeforeTheShell) {
     EXPECT_EQ(RunCastorel(), 0);
     EXPECT_EQ(Pc().madeFolders, std::vector<std::u16string>{u"D:\\PRELOAD\\RM_RESERVE"});
 
-    // A copy that fails its checks, or has nothing to copy, makes nothing.
-    for (const char16_t* fuEntry : {u"C:\\pkg\\FU\\b.", u"C:\\pkg\\FU\\c "}) {
+    // A copy that fails its checks, or has nothing to copy, makes nothing. Two names in FU
+    // that the reserve would take for one file are refused, beyond ASCII too.
+    const std::pair<std::u16string, const char*> refused[] = {
+        {u"b.", "Copy failed with error code [123]"},
+        {u"c ", "Copy failed with error code [123]"},
+        {u"A.bin", "Copy failed with error code [52]"},
+        {u"\u00e9T\u00e9\\\u03a3", "Copy failed with error code [52]"},
+    };
+    for (const auto& [fuEntry, result] : refused) {
+        SCOPED_TRACE(Narrow(fuEntry));
         PcWithFlagOnD();
-        Pc().AddFile(fuEntry);
+        Pc().AddFile(u"C:\\pkg\\FU\\\u00e9t\u00e9\\\u03c3");
+        Pc().entries.emplace(u"C:\\PKG\\FU\\" + fuEntry, FakeEntry{false, u""});
         EXPECT_EQ(RunCastorel(), 1);
-        EXPECT_EQ(UpdateResult(), "Copy failed with error code [123]");
+        EXPECT_EQ(UpdateResult(), result);
         EXPECT_TRUE(Pc().madeFolders.empty());
         EXPECT_TRUE(Pc().shellCopies.empty());
     }
+    // A reserve file that can't be given its time (immutable) fails with the system's number.
+    PcWithFlagOnD();
+    Pc().AddFile(std::u16string(kReserve) + u"\\a.bin", u"old");
+    Pc().entries.at(u"D:\\PRELOAD\\RM_RESERVE\\A.BIN").markError = 5;
+    EXPECT_EQ(RunCastorel(), 1);
+    EXPECT_EQ(UpdateResult(), "Copy failed with error code [5]");
+    EXPECT_TRUE(Pc().shellCopies.empty());
     PcWithFlagOnD();
     Pc().entries.erase(u"C:\\PKG\\FU\\A.BIN");
     EXPECT_EQ(RunCastorel(), 0);

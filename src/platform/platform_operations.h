@@ -92,9 +92,21 @@ enum class Membership { Member, NotMember, Unknown };
 /// can't be established: an account unknown here, a domain that can't be reached.
 Membership QueryAdministratorsMembership(const char16_t* sid);
 
-/// How many names the file has: more than 1 when it is hard-linked elsewhere; 0 when it can't
-/// be read. A link at it is counted itself, never followed.
-unsigned CountNames(const char16_t* path);
+/// Orders two names of one folder as the file system tells them apart: the system's own
+/// case-insensitive ordinal comparison, which folds letters beyond ASCII too. Negative, 0 (one
+/// name to the file system) or positive.
+int CompareNames(const char16_t* a, const char16_t* b);
+
+/// What was found at a file the copy will replace, and done to it.
+struct MarkAnswer {
+    int error;  // 0; the system's number; kErrorReparsePointEncountered: a link or folder there
+    unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
+};
+
+/// Opens exactly this file for its attributes only, which no other program's sharing can refuse,
+/// and counts its names; when it has just this one, sets its last-write time (in 100 ns ticks).
+/// A link, or a folder, found there is neither followed nor changed. Never touches its bytes.
+MarkAnswer MarkLastWrite(const char16_t* path, uint64_t lastWrite);
 
 constexpr unsigned kDriveFixed = 3;
 

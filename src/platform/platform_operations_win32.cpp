@@ -408,13 +408,34 @@ Membership QueryAdministratorsMembership(const char16_t* sidText) {
     return membership;
 }
 
-unsigned CountNames(const char16_t* path) {
-    const HANDLE handle = OpenItself(path, FILE_READ_ATTRIBUTES);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
+// The comparison Windows documents for file names: ordinal, with its own case table (no locale).
+int CompareNames(const char16_t* a, const char16_t* b) {
+    return CompareStringOrdinal(Wide(a), -1, Wide(b), -1, TRUE) - CSTR_EQUAL;
+}
+
+// Attribute access alone: sharing modes govern data and delete access, so a file another
+// program holds, even without sharing, still opens; so does a read-only one.
+MarkAnswer MarkLastWrite(const char16_t* path, uint64_t lastWrite) {
+    const HANDLE handle = OpenItself(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+    if (handle == INVALID_HANDLE_VALUE) return {static_cast<int>(GetLastError()), 0};
     BY_HANDLE_FILE_INFORMATION information;
-    const bool read = GetFileInformationByHandle(handle, &information) != FALSE;
+    MarkAnswer answer{0, 0};
+    if (!GetFileInformationByHandle(handle, &information)) {
+        answer.error = static_cast<int>(GetLastError());
+    } else if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+               IsLinkHandle(handle)) {
+        answer.error = kErrorReparsePointEncountered;
+    } else {
+        answer.names = information.nNumberOfLinks;
+        FILETIME time;
+        time.dwLowDateTime = static_cast<DWORD>(lastWrite);
+        time.dwHighDateTime = static_cast<DWORD>(lastWrite >> 32);
+        if (answer.names == 1 && !SetFileTime(handle, nullptr, nullptr, &time)) {
+            answer.error = static_cast<int>(GetLastError());
+        }
+    }
     CloseHandle(handle);
-    return read ? information.nNumberOfLinks : 0;
+    return answer;
 }
 
 unsigned QueryDriveType(const char16_t* root) { return GetDriveTypeW(Wide(root)); }

@@ -45,11 +45,27 @@ class PathCursor {
     size_t length_ = 0;
 };
 
-// FAT keeps last-write times to 2 seconds, in 100 ns ticks here.
-constexpr uint64_t kTimeTolerance = uint64_t{2} * 10'000'000;
+constexpr uint64_t kSecond = 10'000'000;  // in 100 ns ticks (FILETIME)
+
+// FAT keeps last-write times to 2 seconds.
+constexpr uint64_t kTimeTolerance = 2 * kSecond;
 
 bool SameTimeWithinTolerance(uint64_t a, uint64_t b) {
     return (a > b ? a - b : b - a) <= kTimeTolerance;
+}
+
+// What a reserve file gets before the shell replaces it: a time an hour from FU's file's, far
+// outside FAT's 2 seconds and a whole number of them, so the check after the copy tells a file
+// the shell replaced (FU's time) from one it left behind (this one).
+uint64_t MarkedTime(uint64_t fuLastWrite) {
+    constexpr uint64_t kHour = 3600 * kSecond;
+    return fuLastWrite >= kHour ? fuLastWrite - kHour : fuLastWrite + kHour;
+}
+
+bool SameUnits(const char16_t* a, const char16_t* b) {
+    for (; *a != 0 && *a == *b; ++a, ++b) {
+    }
+    return *a == *b;
 }
 
 // The system changes a name that ends in a dot or a space: FU\a. would be checked and copied as
@@ -67,47 +83,71 @@ int JudgeReserveFolder(EntryKind found, const char16_t* path) {
     return QueryOwner(path) == Owner::Untrusted ? kErrorAccessDenied : 0;
 }
 
-// One folder of the reserve as listed once, for looking up each of FU's entries in it: one
-// listing per folder costs far less than one query per file. Names are ordered as the file
-// system tells them apart. A folder may hold any number of entries, so the names and their
-// facts are kept in memory that grows with the listing.
-class ReserveListing : public FolderVisitor {
+// One folder as listed once, ordered as the file system tells names apart: for looking names
+// up (one listing per folder costs far less than one query per file) and for finding two names
+// it takes for one. A folder may hold any number of entries, so the names and their facts are
+// kept in memory that grows with the listing.
+class FolderListing : public FolderVisitor {
   public:
-    ReserveListing() = default;
-    ReserveListing(const ReserveListing&) = delete;
-    ReserveListing& operator=(const ReserveListing&) = delete;
-    ~ReserveListing() {
+    FolderListing() = default;
+    FolderListing(const FolderListing&) = delete;
+    FolderListing& operator=(const FolderListing&) = delete;
+    ~FolderListing() {
         std::free(names_);
         std::free(entries_);
     }
 
-    /// False when the folder can't be listed or its listing held in memory.
-    bool Read(const char16_t* folder) {
-        if (ListFolder(folder, *this) != 0 || outOfMemory_) return false;
+    /// 0; the system's error number when the folder can't be listed; kErrorNotEnoughMemory
+    /// when its listing can't be held.
+    int Read(const char16_t* folder) {
+        const int listed = ListFolder(folder, *this);
+        if (listed != 0) return listed;
+        if (outOfMemory_) return kErrorNotEnoughMemory;
         std::sort(entries_, entries_ + count_, [this](const Entry& a, const Entry& b) {
-            return CompareIgnoringAsciiCase(names_ + a.name, names_ + b.name) < 0;
+            return CompareNames(NameOf(a), NameOf(b)) < 0;
         });
-        return true;
+        return 0;
     }
 
-    const EntryFacts* Find(const char16_t* name) const {
-        size_t low = 0;
-        size_t high = count_;
-        while (low < high) {
-            const size_t middle = low + (high - low) / 2;
-            const int order = CompareIgnoringAsciiCase(names_ + entries_[middle].name, name);
-            if (order == 0) return &entries_[middle].facts;
-            if (order < 0) low = middle + 1;
-            else high = middle;
+    size_t Count() const { return count_; }
+    const char16_t* NameAt(size_t index) const { return NameOf(entries_[index]); }
+    const EntryFacts& FactsAt(size_t index) const { return entries_[index].facts; }
+
+    bool HasTwoNamesForOne() const {
+        for (size_t i = 1; i < count_; ++i) {
+            if (CompareNames(NameAt(i - 1), NameAt(i)) == 0) return true;
         }
-        return nullptr;
+        return false;
+    }
+
+    static constexpr size_t kNone = ~size_t{0};
+
+    /// The entry the file system takes `name` for, the one of exactly that name where it keeps
+    /// several apart; kNone when there is none, or when an earlier name took it already: one
+    /// entry answers for one name at most.
+    size_t Take(const char16_t* name) {
+        Entry* const end = entries_ + count_;
+        Entry* const first = std::lower_bound(entries_, end, name,
+                                              [this](const Entry& entry, const char16_t* key) {
+                                                  return CompareNames(NameOf(entry), key) < 0;
+                                              });
+        Entry* taken = nullptr;
+        for (Entry* at = first; at != end && CompareNames(NameOf(*at), name) == 0; ++at) {
+            if (!taken || SameUnits(NameOf(*at), name)) taken = at;
+        }
+        if (!taken || taken->taken) return kNone;
+        taken->taken = true;
+        return static_cast<size_t>(taken - entries_);
     }
 
   private:
     struct Entry {
         size_t name;  // where its name starts in names_
         EntryFacts facts;
+        bool taken;
     };
+
+    const char16_t* NameOf(const Entry& entry) const { return names_ + entry.name; }
 
     bool Visit(const char16_t* name, const EntryFacts& facts) override {
         const size_t units = TextLength(name) + 1;
@@ -117,7 +157,7 @@ class ReserveListing : public FolderVisitor {
             return false;
         }
         std::memcpy(names_ + namesUsed_, name, units * sizeof(char16_t));
-        entries_[count_++] = {namesUsed_, facts};
+        entries_[count_++] = {namesUsed_, facts, false};
         namesUsed_ += units;
         return true;
     }
@@ -144,8 +184,11 @@ class ReserveListing : public FolderVisitor {
 
 enum class WalkSide { BeforeCopy, AfterCopy };
 
-// Walks FU's tree once, carrying the path each entry maps to in the reserve beside its own.
-class CopyWalk : public FolderVisitor {
+constexpr EntryFacts kAFolder{EntryKind::Folder, 0, 0};
+
+// Walks FU's tree once, carrying the path each entry maps to in the reserve beside its own, and
+// lists each folder of both once.
+class CopyWalk {
   public:
     explicit CopyWalk(WalkSide side) : side_(side) {}
 
@@ -161,102 +204,102 @@ class CopyWalk : public FolderVisitor {
     int EnterReserve() {
         for (const char16_t* name : kReserveFolders) {
             if (!destination_.Descend(name, true)) return kErrorFilenameExcedRange;
-            const int error = side_ == WalkSide::BeforeCopy
-                                  ? JudgeExistingReserveFolder()
-                                  : CheckArrived(name, {EntryKind::Folder, 0, 0});
+            const EntryFacts found = QueryEntry(destination_.Text());
+            const int error = side_ == WalkSide::BeforeCopy ? JudgeExistingReserveFolder(found)
+                                                            : CheckArrived(kAFolder, &found);
             if (error != 0) return error;
         }
         return 0;
     }
 
-    // After the copy, each folder of the reserve is listed once, beside FU's own listing.
+    // The folder of FU walked now, against its folder in the reserve.
     int WalkFolder() {
-        ReserveListing listing;
-        const ReserveListing* const parentListing = listing_;
-        if (side_ == WalkSide::AfterCopy) {
-            if (!listing.Read(destination_.Text())) return kErrorWriteFault;
-            listing_ = &listing;
+        FolderListing fu;
+        const int listed = fu.Read(source_.Text());
+        if (listed != 0) return listed;
+        if (side_ == WalkSide::BeforeCopy && fu.HasTwoNamesForOne()) return kErrorDuplicateName;
+        FolderListing reserve;
+        const bool reserveListed = side_ == WalkSide::AfterCopy || destinationExists_;
+        if (reserveListed) {
+            const int read = reserve.Read(destination_.Text());
+            if (read != 0) return side_ == WalkSide::BeforeCopy ? read : kErrorWriteFault;
         }
-        const int listed = ListFolder(source_.Text(), *this);
-        listing_ = parentListing;
-        return error_ != 0 ? error_ : listed;
+        for (size_t i = 0; i < fu.Count(); ++i) {
+            const int error = WalkEntry(fu.NameAt(i), fu.FactsAt(i),
+                                        reserveListed ? &reserve : nullptr);
+            if (error != 0) return error;
+        }
+        return 0;
     }
 
     size_t Entries() const { return entries_; }
 
   private:
-    bool Visit(const char16_t* name, const EntryFacts& facts) override {
+    // The reserve's entry for it keeps its own name: the file system found it by FU's.
+    int WalkEntry(const char16_t* name, const EntryFacts& facts, FolderListing* reserve) {
         ++entries_;
-        if (side_ == WalkSide::BeforeCopy && EndsInDotOrSpace(name)) {
-            return Stop(kErrorInvalidName);
-        }
+        if (side_ == WalkSide::BeforeCopy && EndsInDotOrSpace(name)) return kErrorInvalidName;
         // A link in FU would have the elevated copy read whatever it leads to.
-        if (facts.kind == EntryKind::Link) return Stop(kErrorReparsePointEncountered);
+        if (facts.kind == EntryKind::Link) return kErrorReparsePointEncountered;
         const bool folder = facts.kind == EntryKind::Folder;
+        const size_t taken = reserve ? reserve->Take(name) : FolderListing::kNone;
+        const EntryFacts* const found = taken != FolderListing::kNone ? &reserve->FactsAt(taken)
+                                                                      : nullptr;
         const size_t sourceEnd = source_.Length();
         const size_t destinationEnd = destination_.Length();
         const bool parentExists = destinationExists_;
         int error = kErrorFilenameExcedRange;
-        if (source_.Descend(name, folder) && destination_.Descend(name, folder)) {
-            error = side_ == WalkSide::BeforeCopy ? CheckDestination(facts)
-                                                  : CheckArrived(name, facts);
+        if (source_.Descend(name, folder) &&
+            destination_.Descend(found ? reserve->NameAt(taken) : name, folder)) {
+            error = side_ == WalkSide::BeforeCopy ? CheckDestination(facts, found)
+                                                  : CheckArrived(facts, found);
+            destinationExists_ = found != nullptr;
             if (error == 0 && folder) error = WalkFolder();
         }
         source_.Ascend(sourceEnd);
         destination_.Ascend(destinationEnd);
         destinationExists_ = parentExists;
-        return error == 0 || Stop(error);
+        return error;
     }
 
-    int JudgeExistingReserveFolder() {
+    int JudgeExistingReserveFolder(const EntryFacts& found) {
         if (!destinationExists_) return 0;
-        const EntryKind found = QueryEntry(destination_.Text()).kind;
-        if (found != EntryKind::Missing) return JudgeReserveFolder(found, destination_.Text());
+        if (found.kind != EntryKind::Missing)
+            return JudgeReserveFolder(found.kind, destination_.Text());
         destinationExists_ = false;
         return 0;
     }
 
-    // What the entry would replace or enter, if anything, is of its own kind, no link, and for
-    // a file no second name of another file (a system file hard-linked where a user can write,
-    // on Windows 7 and 8.1).
-    int CheckDestination(const EntryFacts& source) {
-        if (!destinationExists_) return 0;
-        const EntryKind found = QueryEntry(destination_.Text()).kind;
-        if (found == EntryKind::Missing) destinationExists_ = false;
-        if (found == EntryKind::File && source.kind == EntryKind::File &&
-            CountNames(destination_.Text()) > 1) {
-            return kErrorReparsePointEncountered;
-        }
-        if (found == EntryKind::Missing || found == source.kind) return 0;
-        return found == EntryKind::Link ? kErrorReparsePointEncountered : kErrorFileExists;
+    // What the entry would replace or enter, if anything, is of its own kind and no link. A file
+    // it replaces has no second name of another file (a system file hard-linked where a user
+    // can write, on Windows 7 and 8.1), and is marked with a time FU's file can't have.
+    int CheckDestination(const EntryFacts& source, const EntryFacts* found) const {
+        if (!found) return 0;
+        if (found->kind == EntryKind::Link) return kErrorReparsePointEncountered;
+        if (found->kind != source.kind) return kErrorFileExists;
+        if (source.kind == EntryKind::Folder) return 0;
+        const MarkAnswer mark = MarkLastWrite(destination_.Text(), MarkedTime(source.lastWrite));
+        if (mark.error != 0) return mark.error;
+        return mark.names > 1 ? kErrorReparsePointEncountered : 0;
     }
 
     // The entry is in the reserve as FU has it, never through a link: a folder as a real
-    // folder, a file as a real file with its size and last-write time. A name the listing
-    // lacks is asked for itself, since its case may differ beyond ASCII.
-    int CheckArrived(const char16_t* name, const EntryFacts& source) const {
-        const EntryFacts* const listed = listing_ ? listing_->Find(name) : nullptr;
-        const EntryFacts copied = listed ? *listed : QueryEntry(destination_.Text());
-        if (copied.kind == EntryKind::Link) return kErrorReparsePointEncountered;
-        if (copied.kind != source.kind) return kErrorWriteFault;
+    // folder, a file as a real file with its size and last-write time.
+    static int CheckArrived(const EntryFacts& source, const EntryFacts* copied) {
+        if (!copied || copied->kind == EntryKind::Missing) return kErrorWriteFault;
+        if (copied->kind == EntryKind::Link) return kErrorReparsePointEncountered;
+        if (copied->kind != source.kind) return kErrorWriteFault;
         if (source.kind == EntryKind::Folder) return 0;
-        return copied.size == source.size &&
-                       SameTimeWithinTolerance(copied.lastWrite, source.lastWrite)
+        return copied->size == source.size &&
+                       SameTimeWithinTolerance(copied->lastWrite, source.lastWrite)
                    ? 0
                    : kErrorWriteFault;
-    }
-
-    bool Stop(int error) {
-        error_ = error;
-        return false;
     }
 
     const WalkSide side_;
     PathCursor source_;
     PathCursor destination_;
-    bool destinationExists_ = true;            // whether the destination folder walked now exists
-    const ReserveListing* listing_ = nullptr;  // after the copy: the reserve's folder walked now
-    int error_ = 0;
+    bool destinationExists_ = true;  // whether the destination folder walked now exists
     size_t entries_ = 0;
 };
 

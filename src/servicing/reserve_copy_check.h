@@ -9,7 +9,9 @@
 
 constexpr int kErrorPathNotFound = 3;
 constexpr int kErrorAccessDenied = 5;
+constexpr int kErrorNotEnoughMemory = 8;
 constexpr int kErrorWriteFault = 29;
+constexpr int kErrorDuplicateName = 52;
 constexpr int kErrorFileExists = 80;
 constexpr int kErrorInvalidName = 123;
 constexpr int kErrorFilenameExcedRange = 206;
@@ -23,7 +25,10 @@ struct CopyPreflight {
 
 /// Checks FU (the folder itself and every folder and file in it, and the path each maps to in
 /// the drive's reserve) and every folder of the reserve that already exists below the drive's
-/// root (`X:\`), each of which must also be owned by an administrator. `fu` has no trailing `\`.
+/// root (`X:\`), each of which must also be owned by an administrator. Two names in one folder
+/// of FU that the file system takes for one give kErrorDuplicateName. Each reserve file FU
+/// will replace gets a last-write time FU's file can't have, so that one the shell leaves
+/// behind is seen after the copy; its bytes are never touched. `fu` has no trailing `\`.
 CopyPreflight CheckCopyBeforeShell(const char16_t* fu, const char16_t* driveRoot);
 
 /// Makes `preload` and `preload\RM_Reserve` on the drive where they are missing, with rights
@@ -33,6 +38,7 @@ CopyPreflight CheckCopyBeforeShell(const char16_t* fu, const char16_t* driveRoot
 int MakeReserve(const char16_t* driveRoot);
 
 /// Whether the reserve holds all of FU as it is: every folder a real folder, every file a real
-/// file with its size and its last-write time (within FAT's 2 seconds). 0; else
+/// file with its size and its last-write time (within FAT's 2 seconds), each found by its own
+/// name in its folder's listing, which answers for one of FU's names at most. 0; else
 /// kErrorReparsePointEncountered for a link, kErrorWriteFault for anything missing or stale.
 int CheckCopyAfterShell(const char16_t* fu, const char16_t* driveRoot);

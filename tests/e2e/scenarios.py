@@ -147,6 +147,28 @@ def aged(path):
     return step
 
 
+def written_as_fu(*names, attributes=None):
+    """A layout step: each reserve file of these names was last written when FU's file of its
+    name was, within the same second; with `attributes`, it is also read-only and carries those
+    DOS attributes (Wine keeps hidden and system in an extended attribute)."""
+    def step(pc, _):
+        for name in names:
+            stamp = pc.windows_path(f"C:\\pkg\\FU\\{name}").stat().st_mtime_ns
+            reserve = pc.windows_path(f"D:\\preload\\RM_Reserve\\{name}")
+            os.utime(reserve, ns=(stamp, stamp))
+            if attributes:
+                os.setxattr(reserve, "user.DOSATTRIB", attributes)
+                reserve.chmod(0o444)
+    return step
+
+
+def fu_also_holds(name, data):
+    """A layout step: FU holds a file under a name the Linux side keeps apart from its others."""
+    def step(pc, _):
+        (pc.windows_path("C:\\pkg\\FU") / name).write_bytes(data)
+    return step
+
+
 def plant_dlls(pc, helpers):
     pc.put_folder("C:\\pkg")
     for name in PLANTED:
@@ -220,14 +242,29 @@ ROWS = [
         drives={"d": "hd"}, put=FLAG_ON_D, fu={"drivers\\net.inf": b"net"},
         files={"D:\\preload\\RM_Reserve\\drivers\\net.inf": b"net",
                "D:\\preload\\RM_Reserve\\net.inf": None}),
+    # A look-alike of FU's file (its size, written in the same second) that the shell leaves
+    # behind fails; one it replaces passes, whatever its attributes.
     Row("a stale reserve file another program holds fails the copy", failed_copy(29),
         drives={"d": "hd"}, put={**FLAG_ON_D, RESERVE_README: b"oldload\r\n"},
-        lay_out=aged(RESERVE_README), hold=(RESERVE_README, "deny-write"),
-        unchanged=(RESERVE_README,)),
+        lay_out=written_as_fu("readme.txt"), hold=(RESERVE_README, "deny-write"),
+        files={RESERVE_README: b"oldload\r\n"}),
     Row("an FU file another program holds leaves the reserve stale and fails", failed_copy(29),
         drives={"d": "hd"}, put={**FLAG_ON_D, RESERVE_README: b"oldload\r\n"},
-        lay_out=aged(RESERVE_README), hold=("C:\\pkg\\FU\\readme.txt", "deny-all"),
-        unchanged=(RESERVE_README,)),
+        lay_out=written_as_fu("readme.txt"), hold=("C:\\pkg\\FU\\readme.txt", "deny-all"),
+        files={RESERVE_README: b"oldload\r\n"}),
+    Row("a re-run onto a reserve that holds FU's copy passes", run(update(ON_C_D, "D:\\")),
+        drives={"d": "hd"}, put={**FLAG_ON_D, **RESERVE}, lay_out=written_as_fu(*FU),
+        files=RESERVE),
+    Row("a read-only, hidden and system look-alike is replaced", run(update(ON_C_D, "D:\\")),
+        drives={"d": "hd"}, put={**FLAG_ON_D, RESERVE_README: b"oldload\r\n"},
+        lay_out=written_as_fu("readme.txt", attributes=b"0x6"), files=RESERVE),
+    # Names FU's file system keeps apart and the reserve's takes for one.
+    Row("two names of FU that differ in case beyond ASCII fail before the shell",
+        failed_copy(52), drives={"d": "hd"}, put=FLAG_ON_D, fu={**FU, "\u00e9t\u00e9.txt": b"A" * 16},
+        lay_out=fu_also_holds("\u00c9T\u00c9.txt", b"B" * 16), files={"D:\\preload": None}),
+    Row("a long name beside the short name the system gives it never passes", failed_copy(29),
+        drives={"d": "hd"}, put=FLAG_ON_D, fu={**FU, "filename_long.bin": b"L" * 16},
+        lay_out=fu_also_holds("FILE~0AJ.BIN", b"S" * 16)),
     Row("a name the system would trim fails before the shell", failed_copy(123),
         drives={"d": "hd"}, put=FLAG_ON_D, fu={**FU, "a.": b"dot"}, files={"D:\\preload": None}),
     Row("tool in a drive root", run(update(ON_C, "C:\\", source="C:\\FU\\*"), companion("C:\\")),

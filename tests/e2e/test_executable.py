@@ -22,7 +22,7 @@ KERNEL32_NAMES = set("""
     FindNextFileW FreeLibrary GetCurrentProcess GetCurrentProcessId GetCurrentThread
     GetCurrentThreadId GetDriveTypeW GetErrorMode GetFileInformationByHandle
     GetFileInformationByHandleEx SetFileInformationByHandle GetVolumeInformationByHandleW
-    GetFileAttributesExW FindFirstFileExW
+    GetFileAttributesExW FindFirstFileExW CompareStringOrdinal SetFileTime
     GetFinalPathNameByHandleW GetHandleInformation GetLastError GetLocalTime GetModuleFileNameW
     GetSystemDirectoryW LoadLibraryExW
     GetModuleHandleW GetProcAddress GetProcessAffinityMask GetStartupInfoW
