@@ -7,4 +7,4 @@ scripts/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target Castorel bare_copy >/dev/null
 /usr/bin/python3 bench/copy_benchmark.py "${2:-build/windows/Castorel.exe}" \
-  build/windows/bare_copy.exe build/windows/bench-pc "${1:-5}"
+  build/windows/bare_copy.exe build/windows/bench-pc "${1:-9}"

@@ -82,40 +82,23 @@ EntryFacts FactsOf(const FakeEntry& entry) {
     return {EntryKind::File, entry.content.size() * sizeof(char16_t), entry.lastWrite};
 }
 
-// The name a folder already has for `name`, as the system's comparison finds it; else `name`.
-std::u16string NameTakenFor(const std::u16string& folder, const std::u16string& name) {
-    const std::u16string prefix = folder + u"\\";
-    for (auto at = thePc.entries.lower_bound(prefix);
-         at != thePc.entries.end() && at->first.compare(0, prefix.size(), prefix) == 0; ++at) {
-        const std::u16string existing = at->first.substr(prefix.size());
-        if (existing.find(u'\\') == std::u16string::npos &&
-            CompareNames(existing.c_str(), name.c_str()) == 0) {
-            return existing;
-        }
-    }
-    return name;
-}
-
 // What a shell's successful copy of `folder\*` leaves: every entry below it in the destination,
-// written into an entry the destination already has under a name it takes for the same, and
-// with its last-write time as the destination's file system keeps it.
+// written into an entry the destination has under a name its file system takes for the same,
+// with the last-write time that file system keeps.
 void CopyTree(const std::u16string& folder, const std::u16string& destination) {
     thePc.AddFolder(destination);
     const std::u16string prefix = folder + u"\\";
-    std::vector<std::pair<std::u16string, FakeEntry>> below;
+    std::map<std::u16string, FakeEntry> copied;
     for (auto at = thePc.entries.lower_bound(prefix);
          at != thePc.entries.end() && at->first.rfind(prefix, 0) == 0; ++at) {
-        below.emplace_back(at->first.substr(prefix.size()), at->second);
+        std::u16string path = destination + at->first.substr(folder.size());
+        for (const auto& [existing, entry] : thePc.entries) {
+            if (CompareNames(existing.c_str(), path.c_str()) == 0) path = existing;
+        }
+        copied[path] = at->second;
+        if (!at->second.folder) copied[path].lastWrite += thePc.shellTimeShift;
     }
-    for (auto [relative, entry] : below) {  // parents come before what is in them
-        const size_t slash = relative.rfind(u'\\');
-        const std::u16string parent = slash == std::u16string::npos
-                                          ? destination
-                                          : destination + u"\\" + relative.substr(0, slash);
-        const std::u16string name = relative.substr(slash + 1);
-        if (!entry.folder) entry.lastWrite += thePc.shellTimeShift;
-        thePc.entries[parent + u"\\" + NameTakenFor(parent, name)] = entry;
-    }
+    for (const auto& [path, entry] : copied) thePc.entries[path] = entry;
 }
 
 }  // namespace

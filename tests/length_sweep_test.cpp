@@ -119,36 +119,26 @@ TEST(LengthSweep, ExecutableFolderFromNoneTo300Units) {
 }
 
 // FU's entries whose paths, in FU or in the reserve, end short of the capacity, at it and past
-// it; on a first run and on a re-run onto a reserve that holds them. A path that does not fit
-// (a folder's with room for the `\*` that lists it) fails with 206 before the shell, and every
-// path handed to the system is whole.
+// it, on a first run and on a re-run onto a reserve that holds them: a path that does not fit
+// (a folder's with room for the `\*` that lists it) fails with 206 before the shell.
 TEST(LengthSweep, FuEntriesAcrossTheCapacityOnBothSidesOfTheCopy) {
-    const std::u16string reserve = u"C:\\preload\\RM_Reserve\\";
-    for (const std::u16string& toolFolder :
-         {std::u16string(u"C:\\pkg\\"), u"C:\\" + std::u16string(30, u'p') + u"\\"}) {
+    for (const std::u16string tool : {u"C:\\pkg\\", u"C:\\ppppppppppppppppppppppppppppppp\\"}) {
         for (size_t length = 215; length <= 245; ++length) {
-            for (const bool folder : {false, true}) {
-                for (const bool rerun : {false, true}) {
-                    SCOPED_TRACE(testing::Message()
-                                 << Narrow(toolFolder) << " name of " << length << ", folder "
-                                 << folder << ", re-run " << rerun);
-                    ResetPc();
-                    Pc().driveTypes[u'C'] = kDriveFixed;
-                    Pc().AddFile(u"C:\\Recovery\\_VLTRP2.FLG");
-                    Pc().modulePath = toolFolder + u"Castorel.exe";
-                    const std::u16string name(length, u'n');
-                    const std::u16string source = toolFolder + u"FU\\" + name;
-                    for (const std::u16string& path : {source, reserve + name}) {
-                        if (path == source || rerun)
-                            folder ? Pc().AddFolder(path) : Pc().AddFile(path);
-                    }
-                    const size_t longest = std::max(source.size(), reserve.size() + length);
-                    const bool fits = longest + (folder ? 2 : 0) < kMaxPath;
-                    EXPECT_EQ(RunCastorel(), fits ? 0 : 1);
-                    EXPECT_EQ(
-                        Pc().console.find("Copy failed with error code [206]") == std::string::npos,
-                        fits);
+            for (const int kind : {0, 1, 2, 3}) {  // a file or a folder; on a re-run from 2
+                SCOPED_TRACE(testing::Message() << Narrow(tool) << ' ' << length << ' ' << kind);
+                ResetPc();
+                Pc().driveTypes[u'C'] = kDriveFixed;
+                Pc().AddFile(u"C:\\Recovery\\_VLTRP2.FLG");
+                Pc().modulePath = tool + u"Castorel.exe";
+                const std::u16string name(length, u'n');
+                const std::u16string source = tool + u"FU\\" + name;
+                const std::u16string copied = u"C:\\preload\\RM_Reserve\\" + name;
+                for (const std::u16string& path : {source, kind >= 2 ? copied : source}) {
+                    (kind & 1) != 0 ? Pc().AddFolder(path) : Pc().AddFile(path);
                 }
+                const size_t longest = std::max(source.size(), copied.size()) + (kind & 1) * 2;
+                EXPECT_EQ(RunCastorel(), longest < kMaxPath ? 0 : 1);
+                EXPECT_EQ(Pc().console.find("[206]") == std::string::npos, longest < kMaxPath);
             }
         }
     }

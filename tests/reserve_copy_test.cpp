@@ -122,10 +122,12 @@ TEST(ReserveCopy, TheToolMakesTheMissingReserveFoldersBeforeTheShell) {
     EXPECT_EQ(RunCastorel(), 1);
     EXPECT_EQ(UpdateResult(), "Copy failed with error code [5]");
     EXPECT_TRUE(Pc().shellCopies.empty());
+    // An empty FU passes without asking the shell, which might raise a dialog.
     PcWithFlagOnD();
     Pc().entries.erase(u"C:\\PKG\\FU\\A.BIN");
     EXPECT_EQ(RunCastorel(), 0);
     EXPECT_TRUE(Pc().madeFolders.empty());
+    EXPECT_TRUE(Pc().shellCopies.empty());
 }
 
 // Between the check and the making, someone else puts a name there: it is judged as one that

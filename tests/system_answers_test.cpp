@@ -54,17 +54,6 @@ TEST(SystemAnswers, TheShellsAnswerAloneDecidesTheVerdict) {
     }
 }
 
-// Wine's shell answers an empty FU with success; another shell may raise a dialog instead.
-TEST(SystemAnswers, AnEmptyFuPassesWithoutAskingTheShell) {
-    ResetPc();
-    for (char16_t letter : {u'C', u'D'}) Pc().driveTypes[letter] = kDriveFixed;
-    Pc().AddFile(u"D:\\Recovery\\_VLTRP2.FLG");
-    Pc().AddFolder(u"C:\\pkg\\FU");
-    EXPECT_EQ(RunCastorel(), 0);
-    EXPECT_TRUE(Pc().shellCopies.empty());
-    EXPECT_NE(Pc().console.find("Copy successfully"), std::string::npos);
-}
-
 // A dialog where nobody can answer it would hold the run until it is killed.
 TEST(SystemAnswers, ShellErrorsComeBackWithoutDialogWhereNobodyCouldAnswer) {
     struct Case {

@@ -140,13 +140,6 @@ def fill_volume_but_the_logs_last_page(log):
     return step
 
 
-def aged(path):
-    """A layout step: the file was last written years ago."""
-    def step(pc, _):
-        os.utime(pc.windows_path(path), (1_000_000_000, 1_000_000_000))
-    return step
-
-
 def written_as_fu(*names, attributes=None):
     """A layout step: each reserve file of these names was last written when FU's file of its
     name was, within the same second; with `attributes`, it is also read-only and carries those
@@ -255,9 +248,11 @@ ROWS = [
     Row("a re-run onto a reserve that holds FU's copy passes", run(update(ON_C_D, "D:\\")),
         drives={"d": "hd"}, put={**FLAG_ON_D, **RESERVE}, lay_out=written_as_fu(*FU),
         files=RESERVE),
-    Row("a read-only, hidden and system look-alike is replaced", run(update(ON_C_D, "D:\\")),
-        drives={"d": "hd"}, put={**FLAG_ON_D, RESERVE_README: b"oldload\r\n"},
-        lay_out=written_as_fu("readme.txt", attributes=b"0x6"), files=RESERVE),
+    Row("a read-only, hidden and system look-alike is replaced, other files kept",
+        run(update(ON_C_D, "D:\\")), drives={"d": "hd"},
+        put={**FLAG_ON_D, RESERVE_README: b"oldload\r\n", "D:\\preload\\RM_Reserve\\keep.me": b"kept"},
+        lay_out=written_as_fu("readme.txt", attributes=b"0x6"),
+        files={**RESERVE, "D:\\preload\\RM_Reserve\\keep.me": b"kept"}),
     # Names FU's file system keeps apart and the reserve's takes for one.
     Row("two names of FU that differ in case beyond ASCII fail before the shell",
         failed_copy(52), drives={"d": "hd"}, put=FLAG_ON_D, fu={**FU, "\u00e9t\u00e9.txt": b"A" * 16},
@@ -270,12 +265,6 @@ ROWS = [
     Row("tool in a drive root", run(update(ON_C, "C:\\", source="C:\\FU\\*"), companion("C:\\")),
         folder="C:\\", put={"C:\\" + FLAG: b""},
         files={f"C:\\preload\\RM_Reserve\\{name}": data for name, data in FU.items()}),
-    # The shell keeps each file's last-write time, which the check after the copy compares.
-    Row("copy replaces files and keeps the others", run(update(ON_C_D, "D:\\")),
-        drives={"d": "hd"}, put={**FLAG_ON_D, "D:\\preload\\RM_Reserve\\readme.txt": b"stale",
-                                 "D:\\preload\\RM_Reserve\\keep.me": b"kept"},
-        lay_out=aged("C:\\pkg\\FU\\readme.txt"),
-        files={**RESERVE, "D:\\preload\\RM_Reserve\\keep.me": b"kept"}),
     Row("missing companion is logged and the run passes",
         run(update(ON_C), companion(outcome="missing")), companion=None,
         files={"c:\\Windows\\QXCUST2.exe": None}),

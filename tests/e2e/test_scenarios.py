@@ -11,9 +11,8 @@ import time
 import unittest
 from pathlib import Path
 
-from scenarios import (BANNER_SHAPE, BIG_FU, RESERVE_README, ROWS, SYSTEM_LOG, Helpers, SandboxPc,
-                       as_log, console_of, decode_log, failed_copy, is_whole_records, lay_out, play,
-                       record_texts)
+from scenarios import (BANNER_SHAPE, BIG_FU, ROWS, SYSTEM_LOG, Helpers, SandboxPc, as_log,
+                       console_of, decode_log, is_whole_records, lay_out, play, record_texts)
 
 # Run as another Unix user: until its standard input closes, links every part folder of FU in
 # the reserve to the target as soon as it can, and prints each link it made.
@@ -116,21 +115,6 @@ class ScenarioTest(unittest.TestCase):
         self.assertNotEqual(planted, b"")
         self.assertEqual(status, 1)
         self.assertIn(b"Copy failed with error code [4395]", console)
-
-    def test_a_reserve_file_that_cant_be_marked_fails_before_the_shell(self):
-        """An immutable look-alike of FU's file can't be given the time that would show it left
-        behind: the copy fails with the system's number, its bytes as they were. (A row can't
-        say this: the file must be made mutable again before the PC is reset.)"""
-        if os.geteuid() != 0:
-            self.skipTest("chattr takes root")
-        row = dataclasses.replace(next(r for r in ROWS if r.name.startswith("a stale reserve")),
-                                  hold=None, records=failed_copy(5))
-        def chattr(change):
-            subprocess.run(["chattr", change, self.pc.windows_path(RESERVE_README)], check=True)
-        lay_out_written = row.lay_out
-        row.lay_out = lambda pc, helpers: (lay_out_written(pc, helpers), chattr("+i"),
-                                           self.addCleanup(chattr, "-i"))
-        self.assertEqual(play(self.pc, row, self.exe, Helpers()), [])
 
     def test_a_run_killed_mid_copy_leaves_earlier_bytes_and_whole_records(self):
         earlier = "an earlier run\r\n".encode("utf-16-le")
