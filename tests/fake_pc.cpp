@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -252,11 +253,15 @@ unsigned QueryDriveType(const char16_t* root) {
     return found == thePc.driveTypes.end() ? 1 : found->second;  // 1: no root directory
 }
 
+FolderIdentity IdentifyFolder(const char16_t* path) {
+    return IdentityOfFolder(Canonical(CheckedPath(path, "IdentifyFolder")));
+}
+
 FolderIdentity IdentifyFolderOf(const char16_t* path) {
     return IdentityOfFolder(ParentOf(Canonical(CheckedPath(path, "IdentifyFolderOf"))));
 }
 
-int MakeAdministratorsFolder(const char16_t* path) {
+int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
     const std::u16string canonical = Canonical(CheckedPath(path, "MakeAdministratorsFolder"));
     const auto appeared = thePc.appearing.find(canonical);
     if (appeared != thePc.appearing.end()) thePc.entries[canonical] = appeared->second;
@@ -264,7 +269,32 @@ int MakeAdministratorsFolder(const char16_t* path) {
     if (!ParentFolderExists(canonical)) return 3;
     thePc.madeFolders.push_back(canonical);
     thePc.AddFolder(canonical);
+    made = IdentityOfFolder(canonical);
     return 0;
+}
+
+// A folder without a DACL, or with an entry the guard finds open, gets the tool's rights and is
+// judged again.
+int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity& identity) {
+    const std::u16string canonical = Canonical(CheckedPath(path, "GuardFolder"));
+    identity = IdentityOfFolder(canonical);
+    if (!identity.known) return kErrorReparsePointEncountered;
+    char16_t sid[kSidTextCapacity] = {};
+    const OwnerAnswer owner = ReadOwner(path, sid);
+    if (!guard.TrustsOwner(owner, sid)) return 5;
+    FakeEntry& entry = thePc.entries.at(canonical);
+    const auto open = [&] {
+        return owner != OwnerAnswer::NoOwners &&
+               (entry.noDacl ||
+                std::any_of(entry.dacl.begin(), entry.dacl.end(),
+                            [&](const AccessEntry& e) { return guard.OpensToOthers(e); }));
+    };
+    if (!open()) return 0;
+    if (entry.rightsError != 0) return entry.rightsError;
+    thePc.takenOver.push_back(canonical);
+    entry.noDacl = false;
+    entry.dacl.clear();
+    return open() ? 5 : 0;
 }
 
 void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,
@@ -299,6 +329,9 @@ int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
     const std::u16string destination = CheckedSinglePathList(destinationList);
     thePc.shellCopies.emplace_back(source, destination);
     const int result = ShellCopyResult(thePc.shellReturn, thePc.shellAborted);
+    for (const std::u16string& swapped : thePc.swappedDuringCopy) {
+        thePc.entries.at(Canonical(swapped)).id = ++thePc.lastId;
+    }
     if (result == 0 && !thePc.shellCopiesNothing)
         CopyTree(Canonical(source.substr(0, source.size() - 2)), Canonical(destination));
     return result;

@@ -18,6 +18,9 @@ struct FakeEntry {
     uint64_t lastWrite = 0;  // a file's last-write time, in 100 ns ticks
     std::u16string owner = u"S-1-5-32-544";  // SID text; empty: the owner can't be read
     int markError = 0;  // what setting a file's time answers: an immutable file's error
+    std::vector<AccessEntry> dacl{};  // a folder's; none: its rights let only administrators in
+    bool noDacl = false;              // anyone may do anything in it
+    int rightsError = 0;              // what setting its rights answers
 };
 
 struct FakePc {
@@ -33,7 +36,8 @@ struct FakePc {
     bool shellAborted = false;
     bool shellCopiesNothing = false;  // reports success for a copy it never made, as Wine's may
     int64_t shellTimeShift = 0;       // how far a copied file's time moves: FAT keeps 2 s
-    ProcessSession session{true, 1};  // an operator's desktop
+    std::vector<std::u16string> swappedDuringCopy;  // folders another put in their place
+    ProcessSession session{true, 1};                // an operator's desktop
     std::u16string tokenUser = u"S-1-5-21-7-7-7-500";
     std::map<std::u16string, Membership> administrators;  // a SID not here is no member
     std::u16string drivesWithoutOwners;                   // letters of FAT volumes
@@ -41,6 +45,7 @@ struct FakePc {
     bool shellErrorsWithoutDialog = false;  // as the last shell copy was asked
     std::vector<std::pair<std::u16string, std::u16string>> appends;  // path, text: every call
     std::vector<std::u16string> madeFolders;                         // by MakeAdministratorsFolder
+    std::vector<std::u16string> takenOver;                           // their rights, by GuardFolder
     // Put at a path by someone else in the instant before the tool makes a folder there.
     std::map<std::u16string, FakeEntry> appearing;
     std::vector<std::pair<std::u16string, std::u16string>> fileCopies;  // source, destination

@@ -130,6 +130,83 @@ TEST(ReserveCopy, TheToolMakesTheMissingReserveFoldersBeforeTheShell) {
     EXPECT_TRUE(Pc().shellCopies.empty());
 }
 
+// Every folder the copy writes into is the administrators' alone: by its owner, or the copy
+// fails; by its rights, which the tool takes over where they let anyone else change it. After
+// the copy, each is still the folder it was, and one an administrator owns.
+TEST(ReserveCopy, FoldersTheCopyWritesIntoAreTheAdministratorsAlone) {
+    const char16_t* const user = u"S-1-5-11";
+    struct Case {
+        const char* name;
+        AccessEntry entry;
+        bool noDacl;
+        bool takenOver;
+    };
+    const auto entry = [](bool allows, bool forFolder, bool forSubfolders, uint32_t mask,
+                          const char16_t* sid) {
+        AccessEntry made{allows, forFolder, forSubfolders, mask, {}};
+        ComposeText(made.sid, u"%s", {sid});
+        return made;
+    };
+    std::vector<Case> cases = {
+        {"read and list", entry(true, true, true, 0x1200a9, user), false, false},
+        {"an administrator's", entry(true, true, true, 0x1f01ff, u"S-1-5-32-544"), false, false},
+        {"a member's", entry(true, true, true, 0x1f01ff, u"S-1-5-21-1-2-3-1002"), false, false},
+        {"denied", entry(false, true, true, 0x1f01ff, user), false, false},
+        {"for files made inside", entry(true, false, false, 0x1f01ff, user), false, false},
+        {"for folders made inside", entry(true, false, true, 0x2, user), false, true},
+        {"no DACL", entry(false, true, true, 0, user), true, true},
+    };
+    for (const uint32_t right :
+         {0x2u, 0x4u, 0x40u, 0x10000u, 0x40000u, 0x80000u, 0x10000000u, 0x40000000u}) {
+        cases.push_back({"a right to change", entry(true, true, false, right, user), false, true});
+    }
+    for (const char16_t* folder :
+         {u"D:\\PRELOAD", u"D:\\PRELOAD\\RM_RESERVE", u"D:\\PRELOAD\\RM_RESERVE\\SUB"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message()
+                         << Narrow(folder) << ", " << c.name << " " << std::hex << c.entry.mask);
+            // Rights that can't be set fail the copy with the system's number.
+            for (const int rightsError : {0, 1307}) {
+                PcWithFlagOnD();
+                Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
+                Pc().AddFolder(u"D:\\preload\\RM_Reserve\\sub");
+                Pc().AddFolder(u"D:\\preload\\RM_Reserve\\other");
+                Pc().entries.at(u"D:\\PRELOAD\\RM_RESERVE\\OTHER").noDacl = true;  // FU's not there
+                Pc().administrators[u"S-1-5-21-1-2-3-1002"] = Membership::Member;
+                FakeEntry& judged = Pc().entries.at(folder);
+                judged.dacl = {c.entry};
+                judged.noDacl = c.noDacl;
+                judged.rightsError = rightsError;
+                RunCastorel();
+                EXPECT_EQ(Pc().takenOver.size(), c.takenOver && rightsError == 0);
+                EXPECT_EQ(UpdateResult(), c.takenOver && rightsError != 0
+                                              ? "Copy failed with error code [1307]"
+                                              : "Copy successfully");
+            }
+        }
+        // A user's folder is never copied into; one put in the tool's place during the copy, or
+        // a user's after it, took what the shell wrote.
+        PcWithFlagOnD();
+        Pc().AddFolder(u"D:\\preload\\RM_Reserve\\sub");
+        Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
+        Pc().SetOwner(folder, user);
+        EXPECT_EQ(RunCastorel(), 1);
+        EXPECT_EQ(UpdateResult(), "Copy failed with error code [5]");
+        EXPECT_TRUE(Pc().shellCopies.empty());
+        PcWithFlagOnD();
+        Pc().AddFolder(u"D:\\preload\\RM_Reserve\\sub");
+        Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
+        Pc().swappedDuringCopy = {folder};
+        const bool identified = folder != std::u16string(u"D:\\PRELOAD\\RM_RESERVE\\SUB");
+        EXPECT_EQ(RunCastorel(), identified ? 1 : 0);  // a folder below by its owner alone
+    }
+    PcWithFlagOnD();
+    Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
+    Pc().SetOwner(u"C:\\pkg\\FU\\sub", user);
+    EXPECT_EQ(RunCastorel(), 1);
+    EXPECT_EQ(UpdateResult(), "Copy failed with error code [4395]");
+}
+
 // Between the check and the making, someone else puts a name there: it is judged as one that
 // was there all along.
 TEST(ReserveCopy, ANameThatAppearsBeforeTheToolMakesItIsJudgedAsAnyOther) {

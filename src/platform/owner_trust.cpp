@@ -27,6 +27,11 @@ bool IsTokenUser(const char16_t* sid) {
 }  // namespace
 
 // An account's membership is asked last: it may have to reach a domain.
+bool IsAdministratorAccount(const char16_t* sid) {
+    return IsAdministratorSid(sid) || IsTokenUser(sid) ||
+           QueryAdministratorsMembership(sid) == Membership::Member;
+}
+
 Owner QueryOwner(const char16_t* path) {
     char16_t sid[kSidTextCapacity];
     switch (ReadOwner(path, sid)) {
@@ -37,9 +42,5 @@ Owner QueryOwner(const char16_t* path) {
         case OwnerAnswer::Read:
             break;
     }
-    if (IsAdministratorSid(sid) || IsTokenUser(sid) ||
-        QueryAdministratorsMembership(sid) == Membership::Member) {
-        return Owner::Trusted;
-    }
-    return Owner::Untrusted;
+    return IsAdministratorAccount(sid) ? Owner::Trusted : Owner::Untrusted;
 }

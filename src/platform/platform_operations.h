@@ -116,13 +116,6 @@ unsigned QueryDriveType(const char16_t* root);
 constexpr int kErrorAlreadyExists = 183;
 constexpr int kErrorReparsePointEncountered = 4395;
 
-/// Creates the folder at `path` with rights of its own, not inherited: administrators and
-/// SYSTEM may change it and all below it, users may only read and list. It is created inside
-/// its parent folder, opened without following a link; a parent that is missing, a file or a
-/// link fails. Returns 0; kErrorAlreadyExists when the name is taken by anything, a link
-/// included; otherwise the system's error number.
-int MakeAdministratorsFolder(const char16_t* path);
-
 /// Who a folder is, whatever path leads to it: its volume and its file ID there.
 struct FolderIdentity {
     bool known;  // false: no folder was identified, and none ever matches
@@ -134,9 +127,51 @@ inline bool IsSameFolder(const FolderIdentity& a, const FolderIdentity& b) {
     return a.known && b.known && a.volume == b.volume && a.file == b.file;
 }
 
-/// Identifies the folder a file's path lies in (the path without its last component), opened
-/// without following a link. Unknown when that folder is missing, a file or itself a link.
+/// Identifies exactly this folder, opened without following a link. Unknown when it is missing,
+/// a file or a link.
+FolderIdentity IdentifyFolder(const char16_t* path);
+
+/// Identifies the folder a file's path lies in (the path without its last component).
 FolderIdentity IdentifyFolderOf(const char16_t* path);
+
+/// Creates the folder at `path` with rights of its own, not inherited: administrators and
+/// SYSTEM may change it and all below it, users may only read and list. It is created inside
+/// its parent folder, opened without following a link; a parent that is missing, a file or a
+/// link fails. Returns 0 and identifies the folder made in `made`; kErrorAlreadyExists when the
+/// name is taken by anything, a link included; otherwise the system's error number.
+int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made);
+
+/// One entry of a folder's DACL.
+struct AccessEntry {
+    bool allows;         // an allow entry; a deny entry grants nothing
+    bool forFolder;      // applies to the folder itself (it is not inherit-only)
+    bool forSubfolders;  // passed on to folders made inside it
+    uint32_t mask;       // the rights it names, generic rights as they are
+    char16_t sid[kSidTextCapacity];
+};
+
+/// Judges the owner and the DACL of a folder the copy writes into.
+class FolderGuard {
+  public:
+    /// Whether the owner, as ReadOwner answers, leaves the folder to administrators.
+    virtual bool TrustsOwner(OwnerAnswer answer, const char16_t* sid) = 0;
+    /// Whether the entry lets anyone but an administrator add, remove or rename entries in the
+    /// folder, or in folders made inside it, or change its rights.
+    virtual bool OpensToOthers(const AccessEntry& entry) = 0;
+
+  protected:
+    ~FolderGuard() = default;
+};
+
+/// Keeps a folder the copy writes into an administrators' alone. Opens exactly this folder (a
+/// link or a file there gives kErrorReparsePointEncountered), identifies it in `identity`, and
+/// has the guard judge its owner and DACL as read through that handle. A folder without a DACL,
+/// or with an entry that opens it to others, is taken over: through the same handle it gets
+/// the rights MakeAdministratorsFolder gives (its owner stays), passed on to all below it, and
+/// is judged again. Returns 0; the system's access-denied number for an owner the guard does
+/// not trust, or rights still open after the take-over; the system's number when the rights
+/// can't be read or set. A volume without rights (FAT) passes.
+int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity& identity);
 
 /// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
 /// there: the file's folder is opened without following a link and must still be the one
@@ -184,6 +219,9 @@ enum class Owner {
     Untrusted,  // anyone else, and an owner that can't be read or whose membership is unknown
     None,       // the volume keeps no owners (FAT, exFAT)
 };
+
+/// Whether the account counts as an administrator of this PC, as Owner::Trusted describes.
+bool IsAdministratorAccount(const char16_t* sid);
 
 /// The owner of exactly this file or folder, judged; a link at it is asked itself.
 Owner QueryOwner(const char16_t* path);

@@ -272,6 +272,58 @@ void AppendWhole(HANDLE file, const char16_t* units, size_t count) {
 constexpr const wchar_t* kAdministratorsFolderRights =
     L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
 
+enum class Rights { Closed, Open, OwnerUntrusted };
+
+AccessEntry EntryOf(const ACE_HEADER* header) {
+    AccessEntry entry{};
+    // Every allow entry's layout starts as ACCESS_ALLOWED_ACE's; object entries are not for files.
+    entry.allows = header->AceType == ACCESS_ALLOWED_ACE_TYPE ||
+                   header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    entry.forFolder = (header->AceFlags & INHERIT_ONLY_ACE) == 0;
+    entry.forSubfolders = (header->AceFlags & CONTAINER_INHERIT_ACE) != 0;
+    const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+    entry.mask = allowed->Mask;
+    if (!entry.allows || !CopySidText(const_cast<DWORD*>(&allowed->SidStart), entry.sid)) {
+        entry.allows = false;  // a deny entry, or one whose SID can't be read, grants nothing here
+    }
+    return entry;
+}
+
+// Reads the owner and the DACL through the handle and has the guard judge them. A volume that
+// keeps no rights (FAT) has nothing to judge.
+Rights JudgeRights(HANDLE folder, FolderGuard& guard, DWORD& error) {
+    DWORD volumeFlags = 0;
+    if (GetVolumeInformationByHandleW(folder, nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr,
+                                      0) &&
+        (volumeFlags & FILE_PERSISTENT_ACLS) == 0) {
+        return guard.TrustsOwner(OwnerAnswer::NoOwners, u"") ? Rights::Closed
+                                                             : Rights::OwnerUntrusted;
+    }
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    error = GetSecurityInfo(folder, SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                            &dacl, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) return Rights::Open;
+    char16_t sid[kSidTextCapacity];
+    const bool read = owner != nullptr && CopySidText(owner, sid);
+    Rights rights = Rights::OwnerUntrusted;
+    if (guard.TrustsOwner(read ? OwnerAnswer::Read : OwnerAnswer::Unreadable, read ? sid : u"")) {
+        rights = dacl == nullptr ? Rights::Open
+                                 : Rights::Closed;  // no DACL: anyone may do anything
+        for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount && rights == Rights::Closed; ++i) {
+            void* header = nullptr;
+            if (!GetAce(dacl, i, &header) ||
+                guard.OpensToOthers(EntryOf(static_cast<const ACE_HEADER*>(header)))) {
+                rights = Rights::Open;
+            }
+        }
+    }
+    LocalFree(descriptor);
+    return rights;
+}
+
 }  // namespace
 
 void FailCriticalErrorsWithoutDialog() { SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS); }
@@ -440,17 +492,24 @@ MarkAnswer MarkLastWrite(const char16_t* path, uint64_t lastWrite) {
 
 unsigned QueryDriveType(const char16_t* root) { return GetDriveTypeW(Wide(root)); }
 
-FolderIdentity IdentifyFolderOf(const char16_t* path) {
-    const HANDLE folder = OpenFolderOf(path);
+FolderIdentity IdentifyFolder(const char16_t* path) {
+    const HANDLE folder = OpenItself(path, FILE_READ_ATTRIBUTES);
     if (folder == INVALID_HANDLE_VALUE) return {false, 0, 0};
     const FolderIdentity identity = IdentityOf(folder);
     CloseHandle(folder);
     return identity;
 }
 
+FolderIdentity IdentifyFolderOf(const char16_t* path) {
+    char16_t folder[kMaxPath];
+    if (!ComposeText(folder, u"%s", {path})) return {false, 0, 0};
+    RemoveLastComponent(folder);
+    return IdentifyFolder(folder);
+}
+
 // The parent is opened first and must be a real folder: the new folder is made inside that
 // very one, whatever happens to the path meanwhile.
-int MakeAdministratorsFolder(const char16_t* path) {
+int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
     const HANDLE parent = OpenFolderOf(path);
     if (parent == INVALID_HANDLE_VALUE) return ERROR_PATH_NOT_FOUND;
     DWORD error = kErrorReparsePointEncountered;  // mingw-w64's headers lack its name
@@ -462,13 +521,56 @@ int MakeAdministratorsFolder(const char16_t* path) {
                     : GetLastError();
     }
     if (error == 0) {
-        HANDLE made = INVALID_HANDLE_VALUE;
-        error = CreateInFolder(parent, LeafOf(path), FILE_LIST_DIRECTORY, rights, kFileCreate,
-                               kFileDirectoryFile, made);
-        if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
+        HANDLE folder = INVALID_HANDLE_VALUE;
+        error = CreateInFolder(parent, LeafOf(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                               rights, kFileCreate, kFileDirectoryFile, folder);
+        if (folder != INVALID_HANDLE_VALUE) {
+            made = IdentityOf(folder);
+            CloseHandle(folder);
+        }
         LocalFree(rights);
     }
     CloseHandle(parent);
+    return static_cast<int>(error);
+}
+
+// The same rights as a folder the tool makes, given through the handle judged; protected, so
+// nothing from above is inherited, and passed on to all below.
+DWORD TakeOverRights(HANDLE folder) {
+    PSECURITY_DESCRIPTOR rights = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsFolderRights,
+                                                              SDDL_REVISION_1, &rights, nullptr)) {
+        return GetLastError();
+    }
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(rights, &present, &dacl, &defaulted);
+    const DWORD error = SetSecurityInfo(
+        folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+        nullptr, nullptr, dacl, nullptr);
+    LocalFree(rights);
+    return error;
+}
+
+int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity& identity) {
+    // Without the right to change the rights, they can still be read, and need no change.
+    DWORD access = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES;
+    HANDLE folder = OpenItself(path, access);
+    if (folder == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        access = READ_CONTROL | FILE_READ_ATTRIBUTES;
+        folder = OpenItself(path, access);
+    }
+    if (folder == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    identity = IdentityOf(folder);
+    DWORD error = identity.known ? 0 : kErrorReparsePointEncountered;
+    Rights rights = error == 0 ? JudgeRights(folder, guard, error) : Rights::Open;
+    if (error == 0 && rights == Rights::Open) {
+        error = (access & WRITE_DAC) != 0 ? TakeOverRights(folder) : ERROR_ACCESS_DENIED;
+        if (error == 0) rights = JudgeRights(folder, guard, error);
+    }
+    if (error == 0 && rights != Rights::Closed) error = ERROR_ACCESS_DENIED;
+    CloseHandle(folder);
     return static_cast<int>(error);
 }
 

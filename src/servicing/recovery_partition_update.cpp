@@ -42,14 +42,14 @@ int CopyFuToReserve(const RunContext& context, const char16_t* root) {
     if (!sourceFits || !destinationFits) return kErrorFilenameExcedRange;
     char16_t fu[kMaxPath];
     ComposeText(fu, u"%sFU", {context.exeDirectory});
-    const CopyPreflight preflight = CheckCopyBeforeShell(fu, root);
+    CopyPreflight preflight = CheckCopyBeforeShell(fu, root);
     // An empty FU leaves nothing to copy, and the shell would only answer with an error.
     if (preflight.error != 0 || preflight.entries == 0) return preflight.error;
     // Into a folder that is there, the shell copies a lone entry of FU like any other.
-    const int reserve = MakeReserve(root);
+    const int reserve = MakeReserve(root, preflight.folders);
     if (reserve != 0) return reserve;
     const int copied = ShellCopy(source, destination, !CanAnswerDialogs(QueryProcessSession()));
-    return copied != 0 ? copied : CheckCopyAfterShell(fu, root);
+    return copied != 0 ? copied : CheckCopyAfterShell(fu, root, preflight.folders);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 namespace {
 
 // The reserve's folders below the drive's root, in the order the tool makes them.
-constexpr const char16_t* kReserveFolders[] = {u"preload", u"RM_Reserve"};
+constexpr const char16_t* kReserveFolders[kReserveFolderCount] = {u"preload", u"RM_Reserve"};
 
 // A path grown and cut back in place as the walk goes down the tree and up again.
 class PathCursor {
@@ -75,12 +75,34 @@ bool EndsInDotOrSpace(const char16_t* name) {
     return length > 0 && (name[length - 1] == u'.' || name[length - 1] == u' ');
 }
 
-// An existing folder of the reserve: a link could lead the copy anywhere, and one that no
-// administrator owns is its owner's to change under the copy, after any check.
-int JudgeReserveFolder(EntryKind found, const char16_t* path) {
+// Rights that let their holder add, remove or rename entries in a folder, or change its rights:
+// FILE_ADD_FILE, FILE_ADD_SUBDIRECTORY, FILE_DELETE_CHILD, DELETE, WRITE_DAC, WRITE_OWNER, and
+// GENERIC_ALL and GENERIC_WRITE, which include them.
+constexpr uint32_t kChangeRights = 0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 |
+                                   0x40000000;
+
+// A folder the copy writes into is the administrators' alone: one of them owns it, and nobody
+// else may change what is in it, nor in the folders the shell makes inside it during the copy.
+class AdministratorsOnly : public FolderGuard {
+  public:
+    bool TrustsOwner(OwnerAnswer answer, const char16_t* sid) override {
+        return answer == OwnerAnswer::NoOwners ||
+               (answer == OwnerAnswer::Read && IsAdministratorAccount(sid));
+    }
+
+    bool OpensToOthers(const AccessEntry& entry) override {
+        return entry.allows && (entry.forFolder || entry.forSubfolders) &&
+               (entry.mask & kChangeRights) != 0 && !IsAdministratorAccount(entry.sid);
+    }
+};
+
+// An existing folder the copy writes into: a link could lead the copy anywhere, and one that
+// others may change is theirs to change under the copy, after any check.
+int JudgeReserveFolder(EntryKind found, const char16_t* path, FolderIdentity& identity) {
     if (found == EntryKind::Link) return kErrorReparsePointEncountered;
     if (found == EntryKind::File) return kErrorFileExists;
-    return QueryOwner(path) == Owner::Untrusted ? kErrorAccessDenied : 0;
+    AdministratorsOnly guard;
+    return GuardFolder(path, guard, identity);
 }
 
 // One folder as listed once, ordered as the file system tells names apart: for looking names
@@ -190,7 +212,7 @@ constexpr EntryFacts kAFolder{EntryKind::Folder, 0, 0};
 // lists each folder of both once.
 class CopyWalk {
   public:
-    explicit CopyWalk(WalkSide side) : side_(side) {}
+    CopyWalk(WalkSide side, ReserveFolders& folders) : side_(side), folders_(folders) {}
 
     // Starts at the drive's root: `X:\` becomes `X:`, to which each folder adds `\name`.
     bool Start(const char16_t* fu, const char16_t* driveRoot) {
@@ -200,13 +222,15 @@ class CopyWalk {
     }
 
     // Goes down the reserve's own folders: before the copy, each that exists must be fit to
-    // copy into; after it, each must be there.
+    // copy into, and is identified; after it, each must still be the folder identified.
     int EnterReserve() {
-        for (const char16_t* name : kReserveFolders) {
-            if (!destination_.Descend(name, true)) return kErrorFilenameExcedRange;
+        for (size_t i = 0; i < kReserveFolderCount; ++i) {
+            if (!destination_.Descend(kReserveFolders[i], true)) return kErrorFilenameExcedRange;
             const EntryFacts found = QueryEntry(destination_.Text());
-            const int error = side_ == WalkSide::BeforeCopy ? JudgeExistingReserveFolder(found)
-                                                            : CheckArrived(kAFolder, &found);
+            FolderIdentity& identity = folders_.identities[i];
+            const int error = side_ == WalkSide::BeforeCopy
+                                  ? JudgeExistingReserveFolder(found, identity)
+                                  : CheckStillTheFolder(found, identity);
             if (error != 0) return error;
         }
         return 0;
@@ -262,12 +286,22 @@ class CopyWalk {
         return error;
     }
 
-    int JudgeExistingReserveFolder(const EntryFacts& found) {
+    int JudgeExistingReserveFolder(const EntryFacts& found, FolderIdentity& identity) {
         if (!destinationExists_) return 0;
-        if (found.kind != EntryKind::Missing)
-            return JudgeReserveFolder(found.kind, destination_.Text());
+        if (found.kind != EntryKind::Missing) {
+            return JudgeReserveFolder(found.kind, destination_.Text(), identity);
+        }
         destinationExists_ = false;
         return 0;
+    }
+
+    // A folder put in the place of one the tool judged or made redirected what the shell wrote.
+    int CheckStillTheFolder(const EntryFacts& found, const FolderIdentity& identity) const {
+        const int error = CheckArrived(kAFolder, &found);
+        if (error != 0) return error;
+        return IsSameFolder(IdentifyFolder(destination_.Text()), identity)
+                   ? 0
+                   : kErrorReparsePointEncountered;
     }
 
     // What the entry would replace or enter, if anything, is of its own kind and no link. A file
@@ -277,19 +311,27 @@ class CopyWalk {
         if (!found) return 0;
         if (found->kind == EntryKind::Link) return kErrorReparsePointEncountered;
         if (found->kind != source.kind) return kErrorFileExists;
-        if (source.kind == EntryKind::Folder) return 0;
+        if (source.kind == EntryKind::Folder) {
+            FolderIdentity entered;
+            return JudgeReserveFolder(found->kind, destination_.Text(), entered);
+        }
         const MarkAnswer mark = MarkLastWrite(destination_.Text(), MarkedTime(source.lastWrite));
         if (mark.error != 0) return mark.error;
         return mark.names > 1 ? kErrorReparsePointEncountered : 0;
     }
 
     // The entry is in the reserve as FU has it, never through a link: a folder as a real
-    // folder, a file as a real file with its size and last-write time.
-    static int CheckArrived(const EntryFacts& source, const EntryFacts* copied) {
+    // folder an administrator owns (one a user put there took what the shell wrote into it),
+    // a file as a real file with its size and last-write time.
+    int CheckArrived(const EntryFacts& source, const EntryFacts* copied) const {
         if (!copied || copied->kind == EntryKind::Missing) return kErrorWriteFault;
         if (copied->kind == EntryKind::Link) return kErrorReparsePointEncountered;
         if (copied->kind != source.kind) return kErrorWriteFault;
-        if (source.kind == EntryKind::Folder) return 0;
+        if (source.kind == EntryKind::Folder) {
+            return QueryOwner(destination_.Text()) == Owner::Untrusted
+                       ? kErrorReparsePointEncountered
+                       : 0;
+        }
         return copied->size == source.size &&
                        SameTimeWithinTolerance(copied->lastWrite, source.lastWrite)
                    ? 0
@@ -297,6 +339,7 @@ class CopyWalk {
     }
 
     const WalkSide side_;
+    ReserveFolders& folders_;
     PathCursor source_;
     PathCursor destination_;
     bool destinationExists_ = true;  // whether the destination folder walked now exists
@@ -320,35 +363,37 @@ int CheckFuItself(const char16_t* fu) {
 }  // namespace
 
 CopyPreflight CheckCopyBeforeShell(const char16_t* fu, const char16_t* driveRoot) {
-    CopyWalk walk(WalkSide::BeforeCopy);
-    if (!walk.Start(fu, driveRoot)) return {kErrorFilenameExcedRange, 0};
+    CopyPreflight preflight{kErrorFilenameExcedRange, 0, {}};
+    CopyWalk walk(WalkSide::BeforeCopy, preflight.folders);
+    if (!walk.Start(fu, driveRoot)) return preflight;
     int error = walk.EnterReserve();
     if (error == 0) error = CheckFuItself(fu);
     if (error == 0) error = walk.WalkFolder();
-    return {error, walk.Entries()};
+    preflight.error = error;
+    preflight.entries = walk.Entries();
+    return preflight;
 }
 
-int MakeReserve(const char16_t* driveRoot) {
+int MakeReserve(const char16_t* driveRoot, ReserveFolders& folders) {
     PathCursor reserve;
     if (!reserve.Start(driveRoot)) return kErrorFilenameExcedRange;
     reserve.Ascend(reserve.Length() - 1);
-    for (const char16_t* name : kReserveFolders) {
-        if (!reserve.Descend(name, true)) return kErrorFilenameExcedRange;
-        EntryKind found = QueryEntry(reserve.Text()).kind;
-        if (found == EntryKind::Missing) {
-            const int made = MakeAdministratorsFolder(reserve.Text());
-            if (made == 0) continue;
-            if (made != kErrorAlreadyExists) return made;
-            found = QueryEntry(reserve.Text()).kind;
-        }
-        const int error = JudgeReserveFolder(found, reserve.Text());
+    for (size_t i = 0; i < kReserveFolderCount; ++i) {
+        if (!reserve.Descend(kReserveFolders[i], true)) return kErrorFilenameExcedRange;
+        FolderIdentity& identity = folders.identities[i];
+        if (identity.known) continue;  // judged before the copy
+        const int made = MakeAdministratorsFolder(reserve.Text(), identity);
+        if (made == 0) continue;
+        if (made != kErrorAlreadyExists) return made;
+        const int error = JudgeReserveFolder(QueryEntry(reserve.Text()).kind, reserve.Text(),
+                                             identity);
         if (error != 0) return error;
     }
     return 0;
 }
 
-int CheckCopyAfterShell(const char16_t* fu, const char16_t* driveRoot) {
-    CopyWalk walk(WalkSide::AfterCopy);
+int CheckCopyAfterShell(const char16_t* fu, const char16_t* driveRoot, ReserveFolders folders) {
+    CopyWalk walk(WalkSide::AfterCopy, folders);
     if (!walk.Start(fu, driveRoot)) return kErrorWriteFault;
     int error = walk.EnterReserve();
     if (error == 0) error = walk.WalkFolder();

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "platform/platform_operations.h"
+
 constexpr int kErrorPathNotFound = 3;
 constexpr int kErrorAccessDenied = 5;
 constexpr int kErrorNotEnoughMemory = 8;
@@ -17,28 +19,41 @@ constexpr int kErrorInvalidName = 123;
 constexpr int kErrorFilenameExcedRange = 206;
 constexpr int kErrorDirectory = 267;
 
-/// What the check before the copy found: 0 or the error number, and how many entries FU holds.
+constexpr size_t kReserveFolderCount = 2;
+
+/// Who `preload` and `preload\RM_Reserve` are, as judged before the copy or made for it.
+struct ReserveFolders {
+    FolderIdentity identities[kReserveFolderCount];
+};
+
+/// What the check before the copy found: 0 or the error number, how many entries FU holds, and
+/// which of the reserve's folders exist.
 struct CopyPreflight {
     int error;
     size_t entries;
+    ReserveFolders folders;
 };
 
 /// Checks FU (the folder itself and every folder and file in it, and the path each maps to in
 /// the drive's reserve) and every folder of the reserve that already exists below the drive's
-/// root (`X:\`), each of which must also be owned by an administrator. Two names in one folder
-/// of FU that the file system takes for one give kErrorDuplicateName. Each reserve file FU
-/// will replace gets a last-write time FU's file can't have, so that one the shell leaves
+/// root (`X:\`): each must be an administrators' alone, by its owner (else kErrorAccessDenied)
+/// and its rights, which are taken over where they let others change it. Two names in one
+/// folder of FU that the file system takes for one give kErrorDuplicateName. Each reserve file
+/// FU will replace gets a last-write time FU's file can't have, so that one the shell leaves
 /// behind is seen after the copy; its bytes are never touched. `fu` has no trailing `\`.
 CopyPreflight CheckCopyBeforeShell(const char16_t* fu, const char16_t* driveRoot);
 
 /// Makes `preload` and `preload\RM_Reserve` on the drive where they are missing, with rights
-/// that let only administrators change them. A name that appears meanwhile is judged as one
-/// that was there: a link gives kErrorReparsePointEncountered, a file kErrorFileExists, an
-/// owner who is no administrator kErrorAccessDenied. Returns 0 or the error number.
-int MakeReserve(const char16_t* driveRoot);
+/// that let only administrators change them, and identifies them. A name that appears meanwhile
+/// is judged as one that was there: a link gives kErrorReparsePointEncountered, a file
+/// kErrorFileExists, an owner who is no administrator kErrorAccessDenied. Returns 0 or the
+/// error number.
+int MakeReserve(const char16_t* driveRoot, ReserveFolders& folders);
 
-/// Whether the reserve holds all of FU as it is: every folder a real folder, every file a real
-/// file with its size and its last-write time (within FAT's 2 seconds), each found by its own
-/// name in its folder's listing, which answers for one of FU's names at most. 0; else
-/// kErrorReparsePointEncountered for a link, kErrorWriteFault for anything missing or stale.
-int CheckCopyAfterShell(const char16_t* fu, const char16_t* driveRoot);
+/// Whether the reserve holds all of FU as it is: `preload` and `RM_Reserve` still the folders
+/// identified, every folder a real folder an administrator owns, every file a real file with
+/// its size and its last-write time (within FAT's 2 seconds), each found by its own name in its
+/// folder's listing, which answers for one of FU's names at most. 0; else
+/// kErrorReparsePointEncountered for a link or a folder put in place of the tool's, and
+/// kErrorWriteFault for anything missing or stale.
+int CheckCopyAfterShell(const char16_t* fu, const char16_t* driveRoot, ReserveFolders folders);

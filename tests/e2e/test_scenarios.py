@@ -14,18 +14,45 @@ from pathlib import Path
 from scenarios import (BANNER_SHAPE, BIG_FU, ROWS, SYSTEM_LOG, Helpers, SandboxPc, as_log,
                        console_of, decode_log, is_whole_records, lay_out, play, record_texts)
 
-# Run as another Unix user: until its standard input closes, links every part folder of FU in
-# the reserve to the target as soon as it can, and prints each link it made.
+# Run as another Unix user, with drive D's folder and a folder of theirs, until its standard
+# input closes. Once the shell has made part00 in the reserve, links every part folder not yet
+# there to their folder, and prints each link it made.
 PLANTER = """
 import os, select, sys
-reserve, target = sys.argv[1:]
+reserve, target = os.path.join(sys.argv[1], "preload", "RM_Reserve"), sys.argv[2]
 while not select.select([sys.stdin], [], [], 0.001)[0]:
-    for part in range(20):
+    if not os.path.exists(os.path.join(reserve, "part00")):
+        continue
+    for part in range(1, 20):
         try:
             os.symlink(target, os.path.join(reserve, f"part{part:02}"))
             print(part, flush=True)
         except OSError:
             pass
+"""
+
+# The same user, once the tool has made RM_Reserve in its preload, moves that preload aside and
+# puts one of their own in its place, whose RM_Reserve links to their folder; once the shell has
+# written there, swaps in a copy of FU they staged.
+EXCHANGER = """
+import os, select, sys
+drive, target = sys.argv[1:]
+preload = os.path.join(drive, "preload")
+def ended():
+    return select.select([sys.stdin], [], [], 0.0005)[0]
+while not ended():
+    if os.path.isdir(preload) and os.stat(preload).st_nlink > 2:
+        os.rename(preload, preload + ".old")
+        os.makedirs(preload)
+        os.symlink(target, os.path.join(preload, "RM_Reserve"))
+        print("exchanged", flush=True)
+        break
+while not ended():
+    if os.listdir(target):
+        os.rename(os.path.join(preload, "RM_Reserve"), os.path.join(preload, "link"))
+        os.rename(os.path.join(drive, "staged"), os.path.join(preload, "RM_Reserve"))
+        print("swapped", flush=True)
+        break
 """
 
 # The typical run with an FU that takes Wine's shell seconds to copy.
@@ -42,9 +69,10 @@ class ScenarioTest(unittest.TestCase):
             with self.subTest(row.name):
                 self.assertEqual(play(self.pc.reset(), row, self.exe, Helpers()), [])
 
-    def start_long_copy(self, earlier_log=b""):
+    def start_long_copy(self, earlier_log=b"", laid_out=False):
         """Starts the long-copy run on a log with earlier bytes; returns once it copies."""
-        tool = lay_out(self.pc, LONG_COPY, self.exe, Helpers(), contextlib.ExitStack())
+        tool = (lay_out(self.pc, LONG_COPY, self.exe, Helpers(), contextlib.ExitStack())
+                if not laid_out else "C:\\pkg\\Castorel.exe")
         self.pc.put_file(SYSTEM_LOG, earlier_log)
         tool_run = self.pc.start(tool, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL)
@@ -73,46 +101,62 @@ class ScenarioTest(unittest.TestCase):
         kept = decode_log(self.pc.read("C:\\System.sav\\Logs.old\\Castorel.log"))
         self.assertEqual(kept, as_log(texts[: copy_started + 1]))
 
-    def copy_while_a_user_plants_links(self, existing_reserve):
-        """Runs the long copy while a standard user waits for the reserve to appear and puts
-        links to a folder of theirs in it, on a drive whose new folders anyone may change (a
-        Wine server and tool started with umask 0). Returns the run's console and status, the
-        links the user made, and what landed in their folder."""
-        target = self.pc.put_folder("C:\\victim")
-        # Drive D is a folder the user can reach: the build folder's parents may be closed to
-        # them (a clone in a private temporary folder).
+    def copy_while_a_user_acts(self, script, drive_mode=0o755, existing_reserve=False):
+        """Runs the long copy while a standard user runs the script, on a drive whose new
+        folders anyone may change (a Wine server and tool started with umask 0). Returns the
+        run's console and status, what the script printed, what landed in the user's folder
+        (D:\\victim, outside the reserve), and drive D's folder."""
+        # Drive D, and the user's folder outside the reserve, are folders the user can reach:
+        # the build folder's parents may be closed to them (a clone in a private temporary
+        # folder).
         drive = Path(tempfile.mkdtemp(prefix="castorel-drive-d-"))
         self.addCleanup(shutil.rmtree, drive, ignore_errors=True)
-        os.chmod(drive, 0o755)
+        target = drive / "victim"
+        target.mkdir()
+        os.chmod(drive, drive_mode)
         self.pc.drive_folders.mkdir(parents=True, exist_ok=True)
         (self.pc.drive_folders / "d").symlink_to(drive)
-        reserve = drive / "preload" / "RM_Reserve"
+        lay_out(self.pc, LONG_COPY, self.exe, Helpers(), contextlib.ExitStack())
+        shutil.copytree(self.pc.windows_path("C:\\pkg\\FU"), drive / "staged")
+        for entry in (drive / "staged", *(drive / "staged").rglob("*")):
+            os.chown(entry, 1000, 1000)
         self.pc.stop()
         umask = os.umask(0)
         try:
             if existing_reserve:
-                reserve.mkdir(parents=True)
-            with subprocess.Popen(["/usr/bin/python3", "-c", PLANTER, str(reserve), str(target)],
+                (drive / "preload" / "RM_Reserve").mkdir(parents=True)
+            with subprocess.Popen(["/usr/bin/python3", "-c", script, str(drive), str(target)],
                                   user=1000, group=1000, stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE) as planter:
-                _, tool_run = self.start_long_copy()
+                                  stdout=subprocess.PIPE) as user:
+                _, tool_run = self.start_long_copy(laid_out=True)
                 console, _ = tool_run.communicate(timeout=300)
-                planted, _ = planter.communicate(b"")
+                acted, _ = user.communicate(b"")
         finally:
             os.umask(umask)
-        return console, tool_run.returncode, planted, list(target.iterdir())
+        return console, tool_run.returncode, acted, list(target.iterdir()), drive
 
     def test_links_a_user_plants_in_the_reserve_mid_copy_never_pass(self):
         if os.geteuid() != 0:
             self.skipTest("another user's process takes root")
-        # The reserve the tool makes lets no user in.
-        console, status, planted, landed = self.copy_while_a_user_plants_links(False)
-        self.assertEqual((status, planted, landed), (0, b"", []))
-        self.assertIn(b"Copy successfully", console)
-        # One the image left open to all takes the links, and the check after the copy sees them.
-        self.pc.reset()
-        console, status, planted, _ = self.copy_while_a_user_plants_links(True)
-        self.assertNotEqual(planted, b"")
+        # The reserve the tool makes lets no user in; one the image left open to all is taken
+        # over before the copy, and then lets no user in either.
+        for existing in (False, True):
+            self.pc.reset()
+            console, status, planted, landed, drive = self.copy_while_a_user_acts(
+                PLANTER, existing_reserve=existing)
+            self.assertEqual((status, planted, landed), (0, b"", []))
+            self.assertIn(b"Copy successfully", console)
+            reserve = drive / "preload" / "RM_Reserve"
+            self.assertEqual(reserve.stat().st_mode & 0o777, 0o775 if existing else 0o770)
+            self.assertEqual({p.stat().st_uid for p in reserve.rglob("*") if p.is_dir()}, {0})
+
+    def test_a_preload_a_user_exchanges_mid_copy_never_passes(self):
+        """Wine lets a user rename an administrator's folder in a root any user may change;
+        Windows' default rights do not. The verdict does not depend on it."""
+        if os.geteuid() != 0:
+            self.skipTest("another user's process takes root")
+        console, status, acted, _, _ = self.copy_while_a_user_acts(EXCHANGER, drive_mode=0o777)
+        self.assertIn(b"exchanged", acted)
         self.assertEqual(status, 1)
         self.assertIn(b"Copy failed with error code [4395]", console)
 
