@@ -1,5 +1,6 @@
 #include "app/run_sequence.h"
 
+#include "log/record_texts.h"
 #include "platform/platform_operations.h"
 #include "servicing/companion_executable_install.h"
 #include "servicing/recovery_partition_update.h"
@@ -67,6 +68,6 @@ int RunCastorel() {
     AppendBanner(context.log, context.stamp);
     InstallCompanionExecutable(context.log);
     const bool passed = context.outcome == RunOutcome::Pass;
-    AppendLogRecord(context.log, passed ? u"Result=PASS\r\n" : u"Result=FAIL\r\n");
+    AppendLogRecord(context.log, passed ? record_texts::kPassed : record_texts::kFailed);
     return passed ? 0 : 1;
 }

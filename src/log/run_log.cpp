@@ -1,5 +1,6 @@
 #include "log/run_log.h"
 
+#include "log/record_texts.h"
 #include "platform/platform_operations.h"
 
 namespace {
@@ -58,8 +59,5 @@ void AppendComposedRecord(const LogFile& log, const char16_t* format,
 }
 
 void AppendBanner(const LogFile& log, const RunStamp& stamp) {
-    AppendComposedRecord(log,
-                         u"\n\n================================ %s %s "
-                         u"========================================\r\n",
-                         {stamp.date, stamp.time});
+    AppendComposedRecord(log, record_texts::kBanner, {stamp.date, stamp.time});
 }

@@ -1,11 +1,12 @@
 #include "servicing/companion_executable_install.h"
 
+#include "log/record_texts.h"
 #include "log/run_log.h"
 #include "platform/platform_operations.h"
 
 namespace {
 
-constexpr const char16_t* kDestination = u"c:\\Windows\\QXCUST2.exe";
+constexpr const char16_t* kDestination = record_texts::kCompanionDestination;
 
 }  // namespace
 
@@ -17,13 +18,13 @@ void InstallCompanionExecutable(const LogFile& log) {
     char16_t source[kMaxPath];
     // A source cut to fit would name another file: it counts as missing.
     if (!ComposeText(source, u"%s\\QXCUST2.exe", {folder}) || !PathExists(source)) {
-        AppendComposedRecord(log, u"Source file not exists: %s\r\n", {source});
+        AppendComposedRecord(log, record_texts::kCompanionMissing, {source});
         return;
     }
-    AppendComposedRecord(log, u"%s copy to %s\r\n", {source, kDestination});
+    AppendComposedRecord(log, record_texts::kCompanionCopy, {source, kDestination});
     if (CopyFileOverwrite(source, kDestination)) {
-        AppendComposedRecord(log, u"Copy file successful with return code: %d\r\n", {1});
+        AppendComposedRecord(log, record_texts::kCompanionInstalled, {1});
     } else {
-        AppendComposedRecord(log, u"Copy file failed with return code: %d\r\n", {0});
+        AppendComposedRecord(log, record_texts::kCompanionFailed, {0});
     }
 }

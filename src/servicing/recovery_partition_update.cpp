@@ -1,5 +1,6 @@
 #include "servicing/recovery_partition_update.h"
 
+#include "log/record_texts.h"
 #include "log/run_log.h"
 #include "platform/platform_operations.h"
 #include "servicing/reserve_copy_check.h"
@@ -37,7 +38,7 @@ int CopyFuToReserve(const RunContext& context, const char16_t* root) {
     char16_t destination[kMaxPath];
     const bool sourceFits = ComposePathList(source, u"%sFU\\*", {context.exeDirectory});
     const bool destinationFits = ComposePathList(destination, u"%spreload\\RM_Reserve", {root});
-    AppendComposedRecord(context.log, u"Copy [%s] to [%s]\r\n", {source, destination});
+    AppendComposedRecord(context.log, record_texts::kCopyStarted, {source, destination});
     // A cut path names some other place: copy nothing rather than from or to it.
     if (!sourceFits || !destinationFits) return kErrorFilenameExcedRange;
     char16_t fu[kMaxPath];
@@ -69,23 +70,23 @@ void BuildFixedDriveList(char16_t (&list)[kMaxPath]) {
 void UpdateRecoveryPartition(RunContext& context) {
     char16_t drives[kMaxPath];
     BuildFixedDriveList(drives);
-    AppendComposedRecord(context.log, u"Fixed list [%s]\r\n", {drives});
+    AppendComposedRecord(context.log, record_texts::kFixedList, {drives});
 
     const char16_t* cursor = drives;
     char16_t root[kMaxPath];
     while (NextListEntry(cursor, root)) {
-        AppendComposedRecord(context.log, u"First found fixed drive letter [%s]\r\n", {root});
+        AppendComposedRecord(context.log, record_texts::kDriveExamined, {root});
         if (!CarriesRecoveryFlag(root)) continue;
-        AppendComposedRecord(context.log, u"Find RP flag in [%s]\r\n", {root});
+        AppendComposedRecord(context.log, record_texts::kFlagFound, {root});
         const int result = CopyFuToReserve(context, root);
         if (result == 0) {
-            AppendComposedRecord(context.log, u"Copy successfully\r\n", {});
+            AppendComposedRecord(context.log, record_texts::kCopied, {});
         } else {
-            AppendComposedRecord(context.log, u"Copy failed with error code [%d]\r\n",
+            AppendComposedRecord(context.log, record_texts::kCopyFailed,
                                  {static_cast<int32_t>(result)});
             context.outcome = RunOutcome::Fail;
         }
         return;  // only the first flagged drive is ever serviced
     }
-    AppendComposedRecord(context.log, u"Cannot finf RP, skip FU copy\r\n", {});
+    AppendComposedRecord(context.log, record_texts::kNoFlag, {});
 }

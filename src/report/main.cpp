@@ -1,0 +1,122 @@
+// castorel-report: reads a fleet's collected Castorel logs back and tells which PCs were
+// serviced, which passed with nothing to do, which failed and why, and which never finished.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "report/fleet_report.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+bool EndsInLog(const fs::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".log";
+}
+
+// Every file below the folder whose name ends in .log, in order; links to folders are not
+// followed, so no link can loop. A folder that can't be read is reported, and the rest read.
+void ReadFolder(const fs::path& root, FleetReport& report) {
+    std::vector<fs::path> folders{root};
+    std::vector<fs::path> logs;
+    while (!folders.empty()) {
+        const fs::path folder = folders.back();
+        folders.pop_back();
+        std::error_code error;
+        std::vector<fs::path> below;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error)) {
+            std::error_code kind;
+            if (it->is_directory(kind) && !it->is_symlink(kind)) below.push_back(it->path());
+            else if (EndsInLog(it->path())) logs.push_back(it->path());
+        }
+        if (error) report.Unreadable(folder, error.message());
+        std::sort(below.rbegin(), below.rend());
+        folders.insert(folders.end(), below.begin(), below.end());
+    }
+    std::sort(logs.begin(), logs.end());
+    for (const fs::path& log : logs) report.Read(log, false);
+}
+
+// Standard output for "-"; otherwise the file, made anew.
+std::ostream* OpenOutput(const std::string& name, std::ofstream& file) {
+    if (name.empty()) return nullptr;
+    if (name == "-") return &std::cout;
+    file.open(fs::u8path(name), std::ios::binary | std::ios::trunc);
+    return file ? &file : nullptr;
+}
+
+int Report(int argc, char** argv) {
+    CLI::App app{
+        "Reads Castorel logs back: which PCs were serviced, which passed with nothing to "
+        "do, which failed and why, which never finished.",
+        "castorel-report"};
+    std::string csvName;
+    std::string jsonName;
+    std::vector<std::string> paths;
+    app.add_option("--csv", csvName, "Write one CSV row per run to FILE (- for standard output)")
+        ->type_name("FILE");
+    app.add_option("--json", jsonName,
+                   "Write one JSON object per run and line to FILE (-: the same)")
+        ->type_name("FILE");
+    app.add_option("PATH", paths, "A log file, or a folder searched for files ending in .log")
+        ->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        std::cerr << "castorel-report: " << error.what() << "\n\n" << app.help();
+        return kUsageError;
+    }
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (!fs::exists(fs::u8path(path), error)) {
+            std::cerr << "castorel-report: no such file or folder: " << path << "\n\n"
+                      << app.help();
+            return kUsageError;
+        }
+    }
+    std::ofstream csvFile;
+    std::ofstream jsonFile;
+    std::ostream* const csv = OpenOutput(csvName, csvFile);
+    std::ostream* const json = OpenOutput(jsonName, jsonFile);
+    for (const auto& [name, stream] : {std::pair{csvName, csv}, std::pair{jsonName, json}}) {
+        if (!name.empty() && !stream) {
+            std::cerr << "castorel-report: can't write " << name << "\n";
+            return kUsageError;
+        }
+    }
+    FleetReport report(csv, json);
+    for (const std::string& path : paths) {
+        const fs::path named = fs::u8path(path);
+        std::error_code error;
+        if (fs::is_directory(named, error)) ReadFolder(named, report);
+        else report.Read(named, true);
+    }
+    // A table on standard output keeps it to itself; the summary goes beside it.
+    const bool tableOnStandardOutput = csv == &std::cout || json == &std::cout;
+    report.PrintSummary(tableOnStandardOutput ? std::cerr : std::cout);
+    return report.ExitStatus();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Report(argc, argv);
+    } catch (const std::exception& error) {
+        std::cerr << "castorel-report: " << error.what() << "\n";
+        return 1;
+    }
+}
