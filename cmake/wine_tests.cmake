@@ -10,7 +10,8 @@ add_library(planted_dll SHARED ${PROJECT_SOURCE_DIR}/tests/e2e/planted_dll.cpp)
 target_link_libraries(planted_dll PRIVATE castorel_warnings)
 target_link_options(planted_dll PRIVATE -static)
 
-set(E2E_ENVIRONMENT "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;PLANTED_DLL=$<TARGET_FILE:planted_dll>;SANDBOX_ROOT=${SANDBOX_ROOT}")
+# The report reads the logs the rows leave: the Linux one, which the host preset builds first.
+set(E2E_ENVIRONMENT "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;PLANTED_DLL=$<TARGET_FILE:planted_dll>;SANDBOX_ROOT=${SANDBOX_ROOT};REPORT_EXE=${PROJECT_SOURCE_DIR}/build/host/castorel-report")
 # The scenario table first: it catches the most, soonest.
 foreach(name test_scenarios test_executable test_sandbox_pc test_release_kit)
   add_test(NAME e2e_${name} COMMAND /usr/bin/python3 -m unittest -v ${name}

@@ -343,28 +343,32 @@ Run& RunAssembler::StartRun() {
     return runs_.back();
 }
 
-// A banner is the closing one of the open run it repeats, or of the newest run whose copy
-// ended; any other opens a run. Any other record goes to the newest open run it fits, or
-// opens one whose banner is missing.
+// A banner is the closing one of the open run it repeats, or else of the newest run whose copy
+// ended; any other opens a run. Any other record goes to the newest open run it fits, or opens
+// one whose banner is missing. A record that goes to an older run shows runs overlapping.
 Run* RunAssembler::RunFor(const Record& record) {
-    Run* chosen = nullptr;
-    bool older = false;
-    for (auto at = runs_.rbegin(); at != runs_.rend() && !chosen; ++at) {
-        if (at->result != Verdict::None || at->stage > 9) continue;
-        const bool fits = record.kind == RecordKind::Banner
-                              ? at->stage < kClosingBanner &&
-                                    (BannerText(record) == at->banner || at->stage == 5)
-                              : Fits(*at, record);
-        if (fits) chosen = &*at;
-        else older = true;
-    }
-    if (chosen && older) {
-        for (Run& run : runs_) {
-            if (run.number >= chosen->number && run.result == Verdict::None)
-                run.notes |= kOverlapped;
+    const bool banner = record.kind == RecordKind::Banner;
+    const auto open = [](const Run& run) { return run.result == Verdict::None && run.stage <= 9; };
+    const auto closes = [&](const Run& run, bool sameText) {
+        return run.stage < kClosingBanner &&
+               (sameText ? BannerText(record) == run.banner : run.stage == 5);
+    };
+    for (const bool sameText : {true, false}) {
+        bool older = false;
+        for (auto at = runs_.rbegin(); at != runs_.rend(); ++at) {
+            if (!open(*at)) continue;
+            if (banner ? !closes(*at, sameText) : !Fits(*at, record)) {
+                older = true;
+                continue;
+            }
+            for (Run& run : runs_) {
+                if (older && run.number >= at->number && open(run)) run.notes |= kOverlapped;
+            }
+            return &*at;
         }
+        if (!banner) break;
     }
-    return chosen;
+    return nullptr;
 }
 
 void RunAssembler::Take(const Record& record) {
@@ -373,11 +377,13 @@ void RunAssembler::Take(const Record& record) {
     if (run && record.kind == RecordKind::Banner) stage = kClosingBanner;
     if (!run) run = &StartRun();
     Apply(*run, record, stage);
-    Flush();
+    Flush(false);
 }
 
-void RunAssembler::Flush() {
-    while (!runs_.empty() && (runs_.front().result != Verdict::None || runs_.front().stage > 9)) {
+// The newest run stays until the log ends: bytes after its last record are a note on it.
+void RunAssembler::Flush(bool ended) {
+    while (runs_.size() > (ended ? 0 : 1) &&
+           (runs_.front().result != Verdict::None || runs_.front().stage > 9)) {
         Run& run = runs_.front();
         if (run.result == Verdict::None) run.notes |= kNoResult;
         sink_(run);
@@ -390,7 +396,7 @@ void RunAssembler::Finish(bool foreignAtEnd) {
     for (Run& run : runs_) {
         if (run.result == Verdict::None) run.stage = 10;
     }
-    Flush();
+    Flush(true);
 }
 
 LogReader::LogReader(RunAssembler::Sink sink)

@@ -114,7 +114,7 @@ class RunAssembler {
   private:
     Run* RunFor(const Record& record);
     Run& StartRun();
-    void Flush();
+    void Flush(bool ended);
 
     Sink sink_;
     std::deque<Run> runs_;  // the runs not yet handed on, the oldest first

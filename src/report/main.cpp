@@ -81,7 +81,7 @@ int Report(int argc, char** argv) {
     }
     for (const std::string& path : paths) {
         std::error_code error;
-        if (!fs::exists(fs::u8path(path), error)) {
+        if (!fs::exists(fs::symlink_status(fs::u8path(path), error))) {
             std::cerr << "castorel-report: no such file or folder: " << path << "\n\n"
                       << app.help();
             return kUsageError;

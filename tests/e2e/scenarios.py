@@ -3,6 +3,7 @@ real Castorel.exe under Wine. A row gives the PC's layout, the records the run m
 files it must leave or leave alone; the console and the exit status follow from the records by
 the tool's rules, so no row states them twice."""
 import contextlib
+import json
 import os
 import re
 import shutil
@@ -411,6 +412,29 @@ def is_whole_records(added, texts):
         if added.startswith(record, at):
             at += len(record)
     return at == len(added)
+
+
+def expected_state(row):
+    """What the report must say of the run the row's records end with: its copy, error number,
+    companion and result."""
+    texts = [text for text in row.records if text is not BANNER]
+    def first(prefix):
+        return next((text for text in texts if text.startswith(prefix)), None)
+    failed = first("Copy failed with error code [")
+    copy = ("copied" if first("Copy successfully") else "failed" if failed else
+            "no-flag" if first("Cannot finf") else "unknown")
+    companion = ("installed" if first("Copy file successful") else
+                 "failed" if first("Copy file failed") else
+                 "missing" if first("Source file not exists") else "unknown")
+    return copy, failed and int(failed[29:-1]), companion, texts[-1][len("Result="):]
+
+
+def reported_state(pc, row):
+    """What castorel-report says of the last run in the log the row's run left."""
+    report = subprocess.run([os.environ["REPORT_EXE"], "--json", "-", pc.windows_path(row.log)],
+                            capture_output=True, check=False)
+    last = json.loads(report.stdout.splitlines()[-1])
+    return last["copy"], last["error"], last["companion"], last["result"]
 
 
 def check(pc, row, tool, result, log_before, before):

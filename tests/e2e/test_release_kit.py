@@ -106,6 +106,10 @@ class OperatorGuideTest(unittest.TestCase):
                 self.assertTrue(re.search(pattern, guide), f"{source.name}: {shown!r} missing")
             for number in re.findall(r"constexpr int kError\w+ = (\d+);", code):
                 self.assertIn(f"\n  {number} ", guide, f"{source.name}: error {number} missing")
+        # The report's one table of meanings has every number the guide explains, and no other.
+        table = re.findall(r"\{(\d+), \"", (ROOT / "src" / "log" / "copy_errors.h").read_text())
+        numbers = guide[guide.index("\n5. ERROR NUMBERS"):guide.index("\n6. ")]
+        self.assertEqual(sorted(set(re.findall(r"^  (\d+) ", numbers, re.M)), key=int), table)
 
 
 if __name__ == "__main__":

@@ -12,7 +12,8 @@ import unittest
 from pathlib import Path
 
 from scenarios import (BANNER_SHAPE, BIG_FU, ROWS, SYSTEM_LOG, Helpers, SandboxPc, as_log,
-                       console_of, decode_log, is_whole_records, lay_out, play, record_texts)
+                       console_of, decode_log, expected_state, is_whole_records, lay_out, play,
+                       record_texts, reported_state)
 
 # Run as another Unix user, with drive D's folder and a folder of theirs, until its standard
 # input closes. Once the shell has made part00 in the reserve, links every part folder not yet
@@ -65,9 +66,13 @@ class ScenarioTest(unittest.TestCase):
         self.exe = os.environ["CASTOREL_EXE"]
 
     def test_every_row(self):
+        """Each row's run, and the report's reading of the log it left: a second, independent
+        check of the records, and of the report on real logs."""
         for row in ROWS:
             with self.subTest(row.name):
                 self.assertEqual(play(self.pc.reset(), row, self.exe, Helpers()), [])
+                if row.log_written is True:
+                    self.assertEqual(reported_state(self.pc, row), expected_state(row))
 
     def start_long_copy(self, earlier_log=b"", laid_out=False):
         """Starts the long-copy run on a log with earlier bytes; returns once it copies."""

@@ -1,0 +1,170 @@
+"""castorel-report on logs from the field, made by hand: what each run's row says, the CSV and
+JSON read back as a spreadsheet and a log pipeline would, the summary and the exit status."""
+import csv
+import io
+import json
+import os
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+REPORT = os.environ["REPORT_EXE"]
+BANNER = "\n\n{} {} {} {}\r\n".format("=" * 32, "03/07/18", "09:05:02", "=" * 40)
+OTHER_BANNER = BANNER.replace("09:05:02", "09:06:00")
+UPDATE = ["Fixed list [C:\\;D:\\;]", "First found fixed drive letter [C:\\]",
+          "First found fixed drive letter [D:\\]", "Find RP flag in [D:\\]",
+          "Copy [C:\\pkg\\FU\\*] to [D:\\preload\\RM_Reserve]"]
+COMPANION = ["C:\\pkg\\QXCUST2.exe copy to c:\\Windows\\QXCUST2.exe",
+             "Copy file successful with return code: 1"]
+
+
+def records(*texts):
+    return "".join(text if text.startswith("\n") else text + "\r\n" for text in texts)
+
+
+def run(outcome="Copy successfully", verdict=None, banner=BANNER, closing=None):
+    update = UPDATE[:1] + ["Cannot finf RP, skip FU copy"] if outcome.startswith("Cannot") \
+        else UPDATE + [outcome]
+    verdict = verdict or ("FAIL" if "failed" in outcome else "PASS")
+    return records(banner, *update, closing or banner, *COMPANION, f"Result={verdict}")
+
+
+PASSED = run()
+FAILED = run("Copy failed with error code [29]")
+FIELDS = ["log", "run", "started", "fixed_drives", "recovery_drive", "copy", "error",
+          "companion", "result", "notes"]
+
+
+def utf16(text):
+    return text.encode("utf-16-le")
+
+
+class ReportTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = Path(tempfile.mkdtemp(prefix="castorel-report-"))
+
+    def tearDown(self):
+        subprocess.run(["rm", "-rf", str(self.folder)], check=True)
+
+    def report(self, *args, cwd=None):
+        return subprocess.run([REPORT, *map(str, args)], capture_output=True, check=False,
+                              cwd=cwd)
+
+    def rows(self, data, name="Castorel.log"):
+        """The CSV rows of one log, read back with Python's csv module."""
+        path = self.folder / name
+        path.write_bytes(data)
+        result = self.report("--csv", "-", path)
+        text = result.stdout.decode("utf-8")
+        self.assertTrue(text.startswith("\ufeff"))
+        return list(csv.DictReader(io.StringIO(text[1:], newline="")))
+
+    def test_each_run_of_a_field_log_is_read_with_notes_on_what_it_lacks(self):
+        killed = records(BANNER, *UPDATE)
+        fixed = "Fixed list [C:\\;D:\\;]\r\n"
+        cut = BANNER + ("Fixed list [" + "C:\\;" * 70)[:257] + "\r\n" + \
+            PASSED[len(BANNER) + len(fixed):]
+        cases = [
+            # name, log bytes, per run: (copy, error, result, notes)
+            ("passed, then failed", utf16(PASSED + FAILED),
+             [("copied", "", "PASS", ""), ("failed", "29", "FAIL", "")]),
+            ("failed, then passed", utf16(FAILED + PASSED),
+             [("failed", "29", "FAIL", ""), ("copied", "", "PASS", "")]),
+            ("no flag", utf16(run("Cannot finf RP, skip FU copy")),
+             [("no-flag", "", "PASS", "")]),
+            ("killed mid-copy", utf16(PASSED + killed),
+             [("copied", "", "PASS", ""), ("unknown", "", "", "no-result")]),
+            ("a wrapper's odd line, then padded records",
+             b"wrapper\r\n" + b"\0" + utf16(PASSED), [("copied", "", "PASS", "foreign-bytes")]),
+            ("an odd line before unpadded records", b"x" + utf16(PASSED),
+             [("copied", "", "PASS", "foreign-bytes")]),
+            ("re-saved with a byte-order mark", b"\xff\xfe" + utf16(PASSED),
+             [("copied", "", "PASS", "")]),
+            ("a held log lost the copy's records",
+             utf16(records(BANNER, *UPDATE[:2], BANNER, *COMPANION, "Result=PASS")),
+             [("unknown", "", "PASS", "records-missing")]),
+            ("banners differ", utf16(run(closing=OTHER_BANNER)),
+             [("copied", "", "PASS", "banners-differ")]),
+            ("success, then FAIL", utf16(run(verdict="FAIL")),
+             [("copied", "", "FAIL", "result-contradicts-copy")]),
+            ("a record cut at capacity", utf16(cut), [("copied", "", "PASS", "cut-record")]),
+            ("two runs interleaved", utf16(records(
+                BANNER, UPDATE[0], OTHER_BANNER, UPDATE[0], *UPDATE[1:], "Copy successfully",
+                *UPDATE[1:], "Copy successfully", BANNER, OTHER_BANNER, *COMPANION, *COMPANION,
+                "Result=PASS", "Result=PASS")),
+             [("copied", "", "PASS", "overlapped"), ("copied", "", "PASS", "overlapped")]),
+        ]
+        for name, data, expected in cases:
+            with self.subTest(name):
+                rows = self.rows(data)
+                self.assertEqual([(r["copy"], r["error"], r["result"], r["notes"]) for r in rows],
+                                 expected)
+                self.assertEqual([r["run"] for r in rows],
+                                 [str(n) for n in range(1, len(expected) + 1)])
+
+    def test_a_log_cut_at_every_byte_of_its_last_record(self):
+        log = utf16(FAILED + PASSED)
+        last = len(utf16("Result=PASS\r\n"))
+        for end in range(len(log) - last, len(log) + 1):
+            rows = self.rows(log[:end])
+            whole = end == len(log)
+            self.assertEqual([row["result"] for row in rows], ["FAIL", "PASS" if whole else ""])
+            self.assertEqual(rows[-1]["notes"], "" if whole else "no-result" if
+                             end == len(log) - last else "no-result;foreign-bytes", end)
+
+    def test_outputs_read_back_and_formulas_never_run(self):
+        pc = self.folder / '=HYPERLINK("x")'
+        pc.mkdir()
+        injected = PASSED.replace("C:\\;D:\\;", "=1+2").replace("Find RP flag in [D:\\]",
+                                                             "Find RP flag in [@SUM(A1)]")
+        (pc / "Castorel.log").write_bytes(utf16(injected))
+        (pc / "lone.log").write_bytes(
+            PASSED.replace("C:\\;D:\\;", "\ud800;").encode("utf-16-le", "surrogatepass"))
+        csv_file, json_file = self.folder / "runs.csv", self.folder / "runs.jsonl"
+        result = self.report("--csv", csv_file, "--json", json_file, pc.name, cwd=self.folder)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        raw = csv_file.read_bytes()
+        self.assertTrue(raw.startswith(b"\xef\xbb\xbf") and raw.endswith(b"\r\n"))
+        rows = list(csv.DictReader(io.StringIO(raw.decode("utf-8-sig"), newline="")))
+        self.assertEqual(list(rows[0]), FIELDS)
+        injected_row = next(r for r in rows if r["log"].endswith("Castorel.log"))
+        self.assertEqual(injected_row["log"][0], "'")
+        self.assertEqual((injected_row["fixed_drives"], injected_row["recovery_drive"]),
+                         ("'=1+2", "'@SUM(A1)"))
+        self.assertEqual(next(r for r in rows if r["log"].endswith("lone.log"))["fixed_drives"],
+                         "\ufffd;")
+        lines = [json.loads(line) for line in json_file.read_text("utf-8").splitlines()]
+        self.assertEqual([list(line) for line in lines], [FIELDS] * 2)
+        self.assertEqual((lines[0]["run"], lines[0]["error"], lines[0]["notes"]), (1, None, []))
+        self.assertEqual(lines[0]["fixed_drives"], "=1+2")
+
+    def test_bad_input_gets_a_reason_and_the_exit_status_says_what_needs_a_look(self):
+        good = self.folder / "good"
+        good.mkdir()
+        (good / "Castorel.log").write_bytes(utf16(PASSED))
+        (good / "other.LOG").write_bytes(b"")
+        self.assertEqual(self.report(good).returncode, 0)
+        bad = self.folder / "bad"
+        bad.mkdir()
+        (bad / "empty.log").write_bytes(b"")
+        (bad / "random.log").write_bytes(os.urandom(100_000))
+        (bad / "utf8.log").write_bytes(PASSED.encode("utf-8"))
+        (bad / "odd.log").write_bytes(utf16(PASSED) + b"\x00")
+        os.symlink("loop.log", bad / "loop.log")
+        result = self.report(bad / "empty.log", bad / "loop.log", bad)
+        summary = result.stdout.decode()
+        self.assertEqual(result.returncode, 1, summary)
+        self.assertIn("empty.log: empty", summary)
+        self.assertIn("loop.log: Too many levels of symbolic links", summary)
+        self.assertIn("random.log: no record of the tool's", summary)
+        self.assertIn("serviced (PASS, copied)          1", summary)
+        for args in (["--frobnicate", good], [], [self.folder / "missing"]):
+            result = self.report(*args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertIn(b"castorel-report:", result.stderr)
+            self.assertIn(b"Usage:", result.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
