@@ -10,6 +10,8 @@ packages=(
   python3 python3-pefile                        # icon drawing, sandbox scripting, exe checks
   git osslsigncode openssl                      # the release kit and its signature
   clang-format clang-tidy                       # scripts/lint.sh
+  nlohmann-json3-dev libcli11-dev               # castorel-report: its JSON and command line
+  clang libclang-rt-14-dev time                 # the report's fuzzing; its benchmark's memory
 )
 
 missing=()

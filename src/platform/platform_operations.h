@@ -99,13 +99,13 @@ int CompareNames(const char16_t* a, const char16_t* b);
 
 /// What was found at a file the copy will replace, and done to it.
 struct MarkAnswer {
-    int error;  // 0; the system's number; kErrorReparsePointEncountered: a link or folder there
+    int error;  // 0; the system's number; kErrorReparsePointEncountered: a folder there
     unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
 };
 
 /// Opens exactly this file for its attributes only, which no other program's sharing can refuse,
 /// and counts its names; when it has just this one, sets its last-write time (in 100 ns ticks).
-/// A link, or a folder, found there is neither followed nor changed. Never touches its bytes.
+/// A link found there is never followed; a folder is not changed. Never touches its bytes.
 MarkAnswer MarkLastWrite(const char16_t* path, uint64_t lastWrite);
 
 constexpr unsigned kDriveFixed = 3;

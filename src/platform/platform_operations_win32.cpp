@@ -466,7 +466,9 @@ int CompareNames(const char16_t* a, const char16_t* b) {
 }
 
 // Attribute access alone: sharing modes govern data and delete access, so a file another
-// program holds, even without sharing, still opens; so does a read-only one.
+// program holds, even without sharing, still opens; so does a read-only one. A link put there
+// since the listing is opened itself, so only its own time could change: the check after the
+// copy finds it.
 MarkAnswer MarkLastWrite(const char16_t* path, uint64_t lastWrite) {
     const HANDLE handle = OpenItself(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     if (handle == INVALID_HANDLE_VALUE) return {static_cast<int>(GetLastError()), 0};
@@ -474,8 +476,7 @@ MarkAnswer MarkLastWrite(const char16_t* path, uint64_t lastWrite) {
     MarkAnswer answer{0, 0};
     if (!GetFileInformationByHandle(handle, &information)) {
         answer.error = static_cast<int>(GetLastError());
-    } else if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-               IsLinkHandle(handle)) {
+    } else if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         answer.error = kErrorReparsePointEncountered;
     } else {
         answer.names = information.nNumberOfLinks;

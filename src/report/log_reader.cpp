@@ -7,8 +7,9 @@
 
 namespace {
 
-// The longest record the tool writes: 260 units less the terminator, as bytes, with room for
-// the odd byte and the padding before it.
+// The longest record the tool writes: 260 units less the terminator, CR LF included; its text
+// without them; as bytes, with room for the odd byte and the padding before it.
+constexpr size_t kLongestRecordText = 259 - 2;
 constexpr size_t kLongestRecordBytes = 2 * 259 + 2;
 // What a record cut at the tool's capacity keeps: 257 units and CR LF, a unit less where the
 // cut would have parted a surrogate pair.
@@ -184,10 +185,13 @@ void RecordScanner::TakeSegment(size_t begin, size_t end) {
     }
     const std::u16string_view text(units.data(), units.size() - 2);
     Record record{RecordKind::Banner, {}, false, false};
-    size_t skip = 0;
+    // No record is longer than the tool's capacity: the search starts where the longest could,
+    // so what is found never depends on how much of the bytes before was kept.
+    const size_t earliest = text.size() > kLongestRecordText ? text.size() - kLongestRecordText : 0;
+    size_t skip = earliest;
     bool found = false;
     while (skip < text.size() && !(found = ReadWhole(text.substr(skip), record))) ++skip;
-    for (size_t cut = 0; !found && cut < text.size(); ++cut) {
+    for (size_t cut = earliest; !found && cut < text.size(); ++cut) {
         found = ReadCut(text.substr(cut), record);
         skip = cut;
     }
