@@ -99,7 +99,7 @@ int CompareNames(const char16_t* a, const char16_t* b);
 
 /// What was found at a file the copy will replace, and done to it.
 struct MarkAnswer {
-    int error;  // 0; the system's number; kErrorReparsePointEncountered: a folder there
+    int error;       // 0; the system's number; kErrorReparsePointEncountered: a folder there
     unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
 };
 
