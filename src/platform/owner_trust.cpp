@@ -19,9 +19,12 @@ bool IsAdministratorSid(const char16_t* sid) {
     return false;
 }
 
+// The tool's own user does not change during a run: read once, as the check after the copy
+// asks for every folder of the reserve.
 bool IsTokenUser(const char16_t* sid) {
-    char16_t user[kSidTextCapacity];
-    return ReadTokenUser(user) && CompareIgnoringAsciiCase(sid, user) == 0;
+    static char16_t user[kSidTextCapacity];
+    static const bool read = ReadTokenUser(user);
+    return read && CompareIgnoringAsciiCase(sid, user) == 0;
 }
 
 }  // namespace
