@@ -197,15 +197,16 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
 OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
     const std::u16string text = CheckedPath(path, "ReadOwner");
     const FakeEntry* entry = Lookup(text);
-    if (!text.empty() &&
-        thePc.drivesWithoutOwners.find(Canonical(text)[0]) != std::u16string::npos) {
-        return entry ? OwnerAnswer::NoOwners : OwnerAnswer::Unreadable;
-    }
     if (!entry || entry->owner.empty() || entry->owner.size() >= kSidTextCapacity) {
         return OwnerAnswer::Unreadable;
     }
     sid[entry->owner.copy(sid, kSidTextCapacity - 1)] = 0;
     return OwnerAnswer::Read;
+}
+
+bool VolumeKeepsOwners(const char16_t* path) {
+    const std::u16string text = Canonical(CheckedPath(path, "VolumeKeepsOwners"));
+    return text.empty() || thePc.drivesWithoutOwners.find(text[0]) == std::u16string::npos;
 }
 
 bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]) {
@@ -275,19 +276,21 @@ int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
 
 // A folder without a DACL, or with an entry the guard finds open, gets the tool's rights and is
 // judged again.
-int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity& identity) {
+int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity* identity) {
     const std::u16string canonical = Canonical(CheckedPath(path, "GuardFolder"));
-    identity = IdentityOfFolder(canonical);
-    if (!identity.known) return kErrorReparsePointEncountered;
+    const FolderIdentity found = IdentityOfFolder(canonical);
+    if (identity) *identity = found;
+    if (!found.known) return kErrorReparsePointEncountered;
     char16_t sid[kSidTextCapacity] = {};
     const OwnerAnswer owner = ReadOwner(path, sid);
-    if (!guard.TrustsOwner(owner, sid)) return 5;
+    const bool keepsOwners = VolumeKeepsOwners(path);
+    if (!guard.TrustsOwner(owner, sid) && keepsOwners) return 5;
     FakeEntry& entry = thePc.entries.at(canonical);
     const auto open = [&] {
-        return owner != OwnerAnswer::NoOwners &&
-               (entry.noDacl ||
-                std::any_of(entry.dacl.begin(), entry.dacl.end(),
-                            [&](const AccessEntry& e) { return guard.OpensToOthers(e); }));
+        return keepsOwners && (entry.noDacl || std::any_of(entry.dacl.begin(), entry.dacl.end(),
+                                                           [&](const AccessEntry& e) {
+                                                               return guard.OpensToOthers(e);
+                                                           }));
     };
     if (!open()) return 0;
     if (entry.rightsError != 0) return entry.rightsError;

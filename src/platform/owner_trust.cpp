@@ -35,15 +35,11 @@ bool IsAdministratorAccount(const char16_t* sid) {
            QueryAdministratorsMembership(sid) == Membership::Member;
 }
 
+// The volume is asked only for an owner that would not pass: asking costs as much as the rest.
 Owner QueryOwner(const char16_t* path) {
     char16_t sid[kSidTextCapacity];
-    switch (ReadOwner(path, sid)) {
-        case OwnerAnswer::NoOwners:
-            return Owner::None;
-        case OwnerAnswer::Unreadable:
-            return Owner::Untrusted;
-        case OwnerAnswer::Read:
-            break;
+    if (ReadOwner(path, sid) == OwnerAnswer::Read && IsAdministratorAccount(sid)) {
+        return Owner::Trusted;
     }
-    return IsAdministratorAccount(sid) ? Owner::Trusted : Owner::Untrusted;
+    return VolumeKeepsOwners(path) ? Owner::Untrusted : Owner::None;
 }

@@ -74,13 +74,16 @@ constexpr size_t kSidTextCapacity = 192;
 
 enum class OwnerAnswer {
     Read,        // the owner's SID was read
-    NoOwners,    // the volume keeps no owners (FAT, exFAT)
     Unreadable,  // the file or folder could not be opened, or its owner not read
 };
 
 /// The owner of exactly this file or folder, as SID text; a link at it is asked itself, never
-/// followed.
+/// followed. On a volume that keeps no owners the answer means nothing: VolumeKeepsOwners tells.
 OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]);
+
+/// Whether the volume of exactly this file or folder keeps owners and rights: false for FAT and
+/// exFAT; true when it can't be told.
+bool VolumeKeepsOwners(const char16_t* path);
 
 /// The SID of the user the tool's own token runs as; false when it can't be read.
 bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]);
@@ -164,14 +167,15 @@ class FolderGuard {
 };
 
 /// Keeps a folder the copy writes into an administrators' alone. Opens exactly this folder (a
-/// link or a file there gives kErrorReparsePointEncountered), identifies it in `identity`, and
+/// link or a file there gives kErrorReparsePointEncountered), identifies it in `identity` unless
+/// that is null (identifying costs Wine as much as the rest), and
 /// has the guard judge its owner and DACL as read through that handle. A folder without a DACL,
 /// or with an entry that opens it to others, is taken over: through the same handle it gets
 /// the rights MakeAdministratorsFolder gives (its owner stays), passed on to all below it, and
 /// is judged again. Returns 0; the system's access-denied number for an owner the guard does
 /// not trust, or rights still open after the take-over; the system's number when the rights
-/// can't be read or set. A volume without rights (FAT) passes.
-int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity& identity);
+/// can't be read or set. A volume without owners and rights (FAT) passes.
+int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity* identity);
 
 /// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
 /// there: the file's folder is opened without following a link and must still be the one

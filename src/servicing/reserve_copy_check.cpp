@@ -86,8 +86,7 @@ constexpr uint32_t kChangeRights = 0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x8000
 class AdministratorsOnly : public FolderGuard {
   public:
     bool TrustsOwner(OwnerAnswer answer, const char16_t* sid) override {
-        return answer == OwnerAnswer::NoOwners ||
-               (answer == OwnerAnswer::Read && IsAdministratorAccount(sid));
+        return answer == OwnerAnswer::Read && IsAdministratorAccount(sid);
     }
 
     bool OpensToOthers(const AccessEntry& entry) override {
@@ -98,7 +97,7 @@ class AdministratorsOnly : public FolderGuard {
 
 // An existing folder the copy writes into: a link could lead the copy anywhere, and one that
 // others may change is theirs to change under the copy, after any check.
-int JudgeReserveFolder(EntryKind found, const char16_t* path, FolderIdentity& identity) {
+int JudgeReserveFolder(EntryKind found, const char16_t* path, FolderIdentity* identity) {
     if (found == EntryKind::Link) return kErrorReparsePointEncountered;
     if (found == EntryKind::File) return kErrorFileExists;
     AdministratorsOnly guard;
@@ -289,7 +288,7 @@ class CopyWalk {
     int JudgeExistingReserveFolder(const EntryFacts& found, FolderIdentity& identity) {
         if (!destinationExists_) return 0;
         if (found.kind != EntryKind::Missing) {
-            return JudgeReserveFolder(found.kind, destination_.Text(), identity);
+            return JudgeReserveFolder(found.kind, destination_.Text(), &identity);
         }
         destinationExists_ = false;
         return 0;
@@ -312,8 +311,7 @@ class CopyWalk {
         if (found->kind == EntryKind::Link) return kErrorReparsePointEncountered;
         if (found->kind != source.kind) return kErrorFileExists;
         if (source.kind == EntryKind::Folder) {
-            FolderIdentity entered;
-            return JudgeReserveFolder(found->kind, destination_.Text(), entered);
+            return JudgeReserveFolder(found->kind, destination_.Text(), nullptr);
         }
         const MarkAnswer mark = MarkLastWrite(destination_.Text(), MarkedTime(source.lastWrite));
         if (mark.error != 0) return mark.error;
@@ -386,7 +384,7 @@ int MakeReserve(const char16_t* driveRoot, ReserveFolders& folders) {
         if (made == 0) continue;
         if (made != kErrorAlreadyExists) return made;
         const int error = JudgeReserveFolder(QueryEntry(reserve.Text()).kind, reserve.Text(),
-                                             identity);
+                                             &identity);
         if (error != 0) return error;
     }
     return 0;
