@@ -11,9 +11,9 @@ target_link_libraries(planted_dll PRIVATE castorel_warnings)
 target_link_options(planted_dll PRIVATE -static)
 
 # The report reads the logs the rows leave: the Linux one, which the host preset builds first.
-set(E2E_ENVIRONMENT "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;PLANTED_DLL=$<TARGET_FILE:planted_dll>;SANDBOX_ROOT=${SANDBOX_ROOT};REPORT_EXE=${PROJECT_SOURCE_DIR}/build/host/castorel-report")
+set(E2E_ENVIRONMENT "CASTOREL_EXE=$<TARGET_FILE:Castorel>;HOLD_FILE_EXE=$<TARGET_FILE:hold_file>;PLANTED_DLL=$<TARGET_FILE:planted_dll>;SANDBOX_ROOT=${SANDBOX_ROOT};REPORT_EXE=${PROJECT_SOURCE_DIR}/build/host/castorel-report;REPORT_WINDOWS_EXE=$<TARGET_FILE:castorel-report>")
 # The scenario table first: it catches the most, soonest.
-foreach(name test_scenarios test_executable test_sandbox_pc test_release_kit)
+foreach(name test_scenarios test_executable test_report_exe test_sandbox_pc test_release_kit)
   add_test(NAME e2e_${name} COMMAND /usr/bin/python3 -m unittest -v ${name}
            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT "${E2E_ENVIRONMENT}")

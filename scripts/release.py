@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Builds the release kit of the current commit from a clean checkout of it:
-dist/Castorel-VERSION/ with Castorel.exe, OPERATOR.txt and SHA256SUMS, and beside it
+dist/Castorel-VERSION/ with Castorel.exe, castorel-report.exe, OPERATOR.txt and SHA256SUMS, and
+beside it
 dist/Castorel-VERSION.zip. Refuses a work tree with uncommitted changes.
 
 Usage: release.py [--sign CERT.pfx --password-file FILE] [--timestamp URL]
 
-With a certificate, Castorel.exe gets an Authenticode SHA-256 signature (osslsigncode); the
+With a certificate, both programs get an Authenticode SHA-256 signature (osslsigncode); the
 password is read from its file by osslsigncode itself, never passed on a command line. Unsigned
 kits of one commit are byte-identical: file times are the commit's, entries sorted, modes fixed."""
 import argparse
@@ -21,10 +22,12 @@ import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
-UNSIGNED_NOTE = ("This kit's Castorel.exe is NOT signed: Windows names no verified publisher "
-                 "for it.")
-SIGNED_NOTE = ("This kit's Castorel.exe carries an Authenticode SHA-256 signature: check in its "
-               "Properties, Digital Signatures, that it names your company.")
+PROGRAMS = ("Castorel.exe", "castorel-report.exe")
+UNSIGNED_NOTE = ("This kit's Castorel.exe and castorel-report.exe are NOT signed: Windows names "
+                 "no verified publisher for them.")
+SIGNED_NOTE = ("This kit's Castorel.exe and castorel-report.exe carry an Authenticode SHA-256 "
+               "signature: check in each one's Properties, Digital Signatures, that it names "
+               "your company.")
 
 
 def git(*args, cwd=ROOT):
@@ -43,15 +46,15 @@ def project_version():
 
 
 def build_from_clean_checkout(commit, scratch):
-    """Castorel.exe built from a fresh clone of the commit, so nothing uncommitted gets in."""
+    """Both programs built from a fresh clone of the commit, so nothing uncommitted gets in."""
     source = scratch / "source"
     subprocess.run(["git", "clone", "-q", "--no-hardlinks", str(ROOT), str(source)], check=True)
     subprocess.run(["git", "checkout", "-q", "--detach", commit], cwd=source, check=True)
     quiet = {"stdout": subprocess.DEVNULL, "check": True}
     subprocess.run(["cmake", "--preset", "windows"], cwd=source, **quiet)
-    subprocess.run(["cmake", "--build", "--preset", "windows", "--target", "Castorel"],
-                   cwd=source, **quiet)
-    return source / "build" / "windows" / "Castorel.exe"
+    subprocess.run(["cmake", "--build", "--preset", "windows", "--target", "Castorel",
+                    "castorel-report"], cwd=source, **quiet)
+    return [source / "build" / "windows" / name for name in PROGRAMS]
 
 
 def sign(exe, options):
@@ -117,12 +120,12 @@ def main():
     kit.with_name(kit.name + ".zip").unlink(missing_ok=True)
     kit.mkdir(parents=True)
     with tempfile.TemporaryDirectory() as scratch:
-        exe = build_from_clean_checkout(commit, Path(scratch))
-        if options.sign:
-            sign(exe, options)
-        shutil.copyfile(exe, kit / "Castorel.exe")
+        for exe in build_from_clean_checkout(commit, Path(scratch)):
+            if options.sign:
+                sign(exe, options)
+            shutil.copyfile(exe, kit / exe.name)
     (kit / "OPERATOR.txt").write_bytes(operator_guide(bool(options.sign)))
-    names = ["Castorel.exe", "OPERATOR.txt"]
+    names = [*PROGRAMS, "OPERATOR.txt"]
     (kit / "SHA256SUMS").write_bytes(checksums(kit, names))
     names.append("SHA256SUMS")
     for name in names:

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing Castorel needs on Debian 12. Skips apt-get
-# entirely when everything is already there.
+# Installs what building, running and testing Castorel needs on Debian 12; with --tests, also
+# what only the tests need (a browser for the report's page). Skips apt-get entirely when
+# everything is already there.
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev               # castorel-report: its JSON and command line
   clang libclang-rt-14-dev time                 # the report's fuzzing; its benchmark's memory
 )
+[ "${1:-}" = "--tests" ] && packages+=(chromium)   # the report's page, rendered
 
 missing=()
 for package in "${packages[@]}"; do

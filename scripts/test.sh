@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
+scripts/setup.sh --tests
 scripts/lint.sh
 
 cmake --preset host >/dev/null

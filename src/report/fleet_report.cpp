@@ -254,26 +254,36 @@ void FleetReport::Read(const std::filesystem::path& path, bool named) {
     const std::string text = state == LogState::NoResult
                                  ? "no result"
                                  : "FAIL " + ErrorText(last.error ? *last.error : -1);
-    if (looks_.size() < kLooksShown) looks_.push_back({shown, text});
-    else ++moreLooks_;
+    if (looks_.size() < kLooksShown) {
+        looks_.push_back({shown, Started(last), Utf8(last.fixedDrives), text});
+    } else {
+        ++moreLooks_;
+    }
 }
 
 void FleetReport::Unreadable(const std::filesystem::path& path, const std::string& reason) {
     ++states_[LogState::Unreadable];
     const std::string shown = ShownPath(path);
     unreadable_.emplace_back(shown, reason);
-    if (looks_.size() < kLooksShown) looks_.push_back({shown, "unreadable: " + reason});
+    if (looks_.size() < kLooksShown) looks_.push_back({shown, "", "", "unreadable: " + reason});
     else ++moreLooks_;
 }
 
+size_t FleetReport::Count(LogState state) const {
+    const auto found = states_.find(state);
+    return found == states_.end() ? size_t{0} : found->second;
+}
+
+std::string FleetReport::ReadLine() const {
+    return "Read " + std::to_string(logs_) + " log" + (logs_ == 1 ? "" : "s") + " with " +
+           std::to_string(runs_) + " run" + (runs_ == 1 ? "" : "s") + "; " +
+           std::to_string(otherFiles_) + " other file" + (otherFiles_ == 1 ? "" : "s") +
+           " held no record of the tool's.";
+}
+
 void FleetReport::PrintSummary(std::ostream& out) const {
-    const auto count = [this](LogState state) {
-        const auto found = states_.find(state);
-        return found == states_.end() ? size_t{0} : found->second;
-    };
-    out << "Read " << logs_ << " log" << (logs_ == 1 ? "" : "s") << " with " << runs_ << " run"
-        << (runs_ == 1 ? "" : "s") << "; " << otherFiles_ << " other file"
-        << (otherFiles_ == 1 ? "" : "s") << " held no record of the tool's.\n\n";
+    const auto count = [this](LogState state) { return Count(state); };
+    out << ReadLine() << "\n\n";
     out << "Logs by their last run:\n";
     out << "  serviced (PASS, copied)          " << count(LogState::Serviced) << "\n";
     out << "  nothing to do (PASS, no flag)    " << count(LogState::NothingToDo) << "\n";

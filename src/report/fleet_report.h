@@ -42,15 +42,22 @@ class FleetReport {
 
     void PrintSummary(std::ostream& out) const;
 
+    /// The summary as one self-contained HTML page (fleet_page.cpp).
+    void PrintPage(std::ostream& out) const;
+
     /// 0 when every log's last run passed; 1 when any failed, has no result, or could not be
     /// read.
     int ExitStatus() const;
 
   private:
     void Row(const std::string& log, const Run& run);
+    size_t Count(LogState state) const;
+    std::string ReadLine() const;
 
     struct Look {
         std::string path;
+        std::string started;  // the last run's
+        std::string drives;   // its fixed drives, as logged
         std::string state;
     };
 

@@ -10,6 +10,12 @@
 
 #include "report/fleet_report.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -17,7 +23,7 @@ namespace {
 constexpr int kUsageError = 2;
 
 bool EndsInLog(const fs::path& path) {
-    std::string extension = path.extension().string();
+    std::string extension = path.extension().u8string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return extension == ".log";
@@ -62,11 +68,14 @@ int Report(int argc, char** argv) {
         "castorel-report"};
     std::string csvName;
     std::string jsonName;
+    std::string htmlName;
     std::vector<std::string> paths;
     app.add_option("--csv", csvName, "Write one CSV row per run to FILE (- for standard output)")
         ->type_name("FILE");
     app.add_option("--json", jsonName,
                    "Write one JSON object per run and line to FILE (-: the same)")
+        ->type_name("FILE");
+    app.add_option("--html", htmlName, "Write the summary as one self-contained page to FILE")
         ->type_name("FILE");
     app.add_option("PATH", paths, "A log file, or a folder searched for files ending in .log")
         ->required();
@@ -89,9 +98,12 @@ int Report(int argc, char** argv) {
     }
     std::ofstream csvFile;
     std::ofstream jsonFile;
+    std::ofstream htmlFile;
     std::ostream* const csv = OpenOutput(csvName, csvFile);
     std::ostream* const json = OpenOutput(jsonName, jsonFile);
-    for (const auto& [name, stream] : {std::pair{csvName, csv}, std::pair{jsonName, json}}) {
+    std::ostream* const html = OpenOutput(htmlName, htmlFile);
+    for (const auto& [name, stream] :
+         {std::pair{csvName, csv}, std::pair{jsonName, json}, std::pair{htmlName, html}}) {
         if (!name.empty() && !stream) {
             std::cerr << "castorel-report: can't write " << name << "\n";
             return kUsageError;
@@ -104,15 +116,15 @@ int Report(int argc, char** argv) {
         if (fs::is_directory(named, error)) ReadFolder(named, report);
         else report.Read(named, true);
     }
+    if (html) report.PrintPage(*html);
     // A table on standard output keeps it to itself; the summary goes beside it.
-    const bool tableOnStandardOutput = csv == &std::cout || json == &std::cout;
+    const bool tableOnStandardOutput = csv == &std::cout || json == &std::cout ||
+                                       html == &std::cout;
     report.PrintSummary(tableOnStandardOutput ? std::cerr : std::cout);
     return report.ExitStatus();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     try {
         return Report(argc, argv);
     } catch (const std::exception& error) {
@@ -120,3 +132,23 @@ int main(int argc, char** argv) {
         return 1;
     }
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands the arguments over as UTF-16; as UTF-8 they keep names in any script. The
+// console shows the summary's UTF-8 as such, and a table on standard output keeps its CR LF.
+int wmain(int argc, wchar_t** argv) {
+    SetConsoleOutputCP(CP_UTF8);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.push_back(Utf8(reinterpret_cast<const char16_t*>(argv[i])));
+    }
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    return Main(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif
