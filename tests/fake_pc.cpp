@@ -94,7 +94,8 @@ void CopyTree(const std::u16string& folder, const std::u16string& destination) {
          at != thePc.entries.end() && at->first.rfind(prefix, 0) == 0; ++at) {
         std::u16string path = destination + at->first.substr(folder.size());
         for (const auto& [existing, entry] : thePc.entries) {
-            if (CompareNames(existing.c_str(), path.c_str()) == 0) path = existing;
+            if (thePc.entries.count(path) == 0 && CompareNames(existing.c_str(), path.c_str()) == 0)
+                path = existing;
         }
         copied[path] = at->second;
         if (!at->second.folder) copied[path].lastWrite += thePc.shellTimeShift;
@@ -179,17 +180,22 @@ EntryFacts QueryEntry(const char16_t* path) {
     return entry ? FactsOf(*entry) : EntryFacts{EntryKind::Missing, 0, 0};
 }
 
+// In the reverse of the order the system's comparison gives: a file system may list in any.
 int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
     const std::u16string text = CheckedPath(folder, "ListFolder");
     if (text.size() + 2 >= kMaxPath) return 206;
     const FakeEntry* entry = Lookup(text);
     if (!entry || !entry->folder) return 3;
     const std::u16string prefix = Canonical(text) + u"\\";
+    std::vector<std::pair<std::u16string, EntryFacts>> listed;
     for (auto at = thePc.entries.lower_bound(prefix);
          at != thePc.entries.end() && at->first.compare(0, prefix.size(), prefix) == 0; ++at) {
         const std::u16string name = at->first.substr(prefix.size());
-        if (name.find(u'\\') != std::u16string::npos) continue;
-        if (!visitor.Visit(name.c_str(), FactsOf(at->second))) break;
+        if (name.find(u'\\') == std::u16string::npos)
+            listed.emplace_back(name, FactsOf(at->second));
+    }
+    for (auto at = listed.rbegin(); at != listed.rend(); ++at) {
+        if (!visitor.Visit(at->first.c_str(), at->second)) break;
     }
     return 0;
 }
@@ -337,6 +343,7 @@ int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
     }
     if (result == 0 && !thePc.shellCopiesNothing)
         CopyTree(Canonical(source.substr(0, source.size() - 2)), Canonical(destination));
+    thePc.entries.insert(thePc.appearingDuringCopy.begin(), thePc.appearingDuringCopy.end());
     return result;
 }
 

@@ -36,8 +36,9 @@ struct FakePc {
     bool shellAborted = false;
     bool shellCopiesNothing = false;  // reports success for a copy it never made, as Wine's may
     int64_t shellTimeShift = 0;       // how far a copied file's time moves: FAT keeps 2 s
-    std::vector<std::u16string> swappedDuringCopy;  // folders another put in their place
-    ProcessSession session{true, 1};                // an operator's desktop
+    std::vector<std::u16string> swappedDuringCopy;            // folders another put in their place
+    std::map<std::u16string, FakeEntry> appearingDuringCopy;  // by their keys, as they are
+    ProcessSession session{true, 1};                          // an operator's desktop
     std::u16string tokenUser = u"S-1-5-21-7-7-7-500";
     std::map<std::u16string, Membership> administrators;  // a SID not here is no member
     std::u16string drivesWithoutOwners;                   // letters of FAT volumes

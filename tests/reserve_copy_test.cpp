@@ -84,6 +84,18 @@ TEST(ReserveCopy, WhatTheShellReportsDoneIsCheckedWhole) {
                       Narrow(c.shellCopies ? u"new" : c.content));
         }
     }
+    // One entry of the reserve answers for one of FU's names: not for a second name FU gains
+    // during the copy; and where the reserve keeps two the system takes for one, FU's own.
+    PcWithFlagOnD();
+    Pc().appearingDuringCopy[u"C:\\PKG\\FU\\A.bin"] = FakeEntry{false, u"new", 0, kWritten};
+    EXPECT_EQ(RunCastorel(), 1);
+    EXPECT_EQ(UpdateResult(), stale);
+    PcWithFlagOnD();
+    Pc().entries.emplace(u"D:\\PRELOAD\\RM_RESERVE\\X\u03a3", FakeEntry{false, u"stale", 0, 1});
+    Pc().AddFile(u"C:\\pkg\\FU\\x\u03c3", u"new");
+    Pc().SetLastWrite(u"C:\\pkg\\FU\\x\u03c3", kWritten);
+    Pc().AddFile(u"D:\\preload\\RM_Reserve\\x\u03c3", u"new");
+    EXPECT_EQ(RunCastorel(), 0);
 }
 
 TEST(ReserveCopy, TheToolMakesTheMissingReserveFoldersBeforeTheShell) {

@@ -332,8 +332,9 @@ void Apply(Run& run, const Record& record, int stage) {
 }
 
 // Runs that may still receive records: killed runs, or runs that overlap others, at most this
-// many; the oldest beyond it is taken as over.
+// many; the oldest beyond it is taken as over, past the last step of the fixed order.
 constexpr size_t kOpenRuns = 8;
+constexpr int kOver = 10;
 
 }  // namespace
 
@@ -342,7 +343,7 @@ Run& RunAssembler::StartRun() {
     runs_.back().number = ++started_;
     size_t open = 0;
     for (auto at = runs_.rbegin(); at != runs_.rend(); ++at) {
-        if (at->result == Verdict::None && ++open > kOpenRuns) at->stage = 10;
+        if (at->result == Verdict::None && ++open > kOpenRuns) at->stage = kOver;
     }
     return runs_.back();
 }
@@ -352,7 +353,9 @@ Run& RunAssembler::StartRun() {
 // one whose banner is missing. A record that goes to an older run shows runs overlapping.
 Run* RunAssembler::RunFor(const Record& record) {
     const bool banner = record.kind == RecordKind::Banner;
-    const auto open = [](const Run& run) { return run.result == Verdict::None && run.stage <= 9; };
+    const auto open = [](const Run& run) {
+        return run.result == Verdict::None && run.stage < kOver;
+    };
     const auto closes = [&](const Run& run, bool sameText) {
         return run.stage < kClosingBanner &&
                (sameText ? BannerText(record) == run.banner : run.stage == 5);
@@ -387,7 +390,7 @@ void RunAssembler::Take(const Record& record) {
 // The newest run stays until the log ends: bytes after its last record are a note on it.
 void RunAssembler::Flush(bool ended) {
     while (runs_.size() > (ended ? 0 : 1) &&
-           (runs_.front().result != Verdict::None || runs_.front().stage > 9)) {
+           (runs_.front().result != Verdict::None || runs_.front().stage == kOver)) {
         Run& run = runs_.front();
         if (run.result == Verdict::None) run.notes |= kNoResult;
         sink_(run);
@@ -398,7 +401,7 @@ void RunAssembler::Flush(bool ended) {
 void RunAssembler::Finish(bool foreignAtEnd) {
     if (foreignAtEnd && !runs_.empty()) runs_.back().notes |= kForeignBytes;
     for (Run& run : runs_) {
-        if (run.result == Verdict::None) run.stage = 10;
+        if (run.result == Verdict::None) run.stage = kOver;
     }
     Flush(true);
 }

@@ -84,6 +84,13 @@ class ReportTest(unittest.TestCase):
             ("a held log lost the copy's records",
              utf16(records(BANNER, *UPDATE[:2], BANNER, *COMPANION, "Result=PASS")),
              [("unknown", "", "PASS", "records-missing")]),
+            ("the companion missing", utf16(PASSED.replace(
+                "".join(c + "\r\n" for c in COMPANION), "Source file not exists: C:\\QXCUST2.exe\r\n")),
+             [("copied", "", "PASS", "")]),
+            ("the companion's outcome lost", utf16(PASSED.replace(COMPANION[1] + "\r\n", "")),
+             [("copied", "", "PASS", "records-missing")]),
+            ("a torn record is foreign", utf16(PASSED.replace("C:\\;D:\\;]", "C:\\;D")),
+             [("copied", "", "PASS", "records-missing;foreign-bytes")]),
             ("banners differ", utf16(run(closing=OTHER_BANNER)),
              [("copied", "", "PASS", "banners-differ")]),
             ("success, then FAIL", utf16(run(verdict="FAIL")),
