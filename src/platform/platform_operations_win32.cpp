@@ -170,11 +170,18 @@ const char16_t* LeafOf(const char16_t* path) {
 }
 
 // A handle whose kind can't be read counts as a link: nothing is written through it.
-bool IsLinkHandle(HANDLE handle) {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) return true;
+bool ReadAttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& tag) {
+    return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) != FALSE;
+}
+
+bool IsLinkTag(const FILE_ATTRIBUTE_TAG_INFO& tag) {
     return IsLinkReparsePoint((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
                               tag.ReparseTag);
+}
+
+bool IsLinkHandle(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    return !ReadAttributeTag(handle, tag) || IsLinkTag(tag);
 }
 
 // The folder a path's file lies in, opened itself: a link there is opened, never followed.
@@ -271,6 +278,14 @@ void AppendWhole(HANDLE file, const char16_t* units, size_t count) {
 // for Users, passed down to all below and never inherited from above.
 constexpr const wchar_t* kAdministratorsFolderRights =
     L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+
+// Those rights as a security descriptor, to be freed with LocalFree; 0 or the system's number.
+DWORD AdministratorsFolderRights(PSECURITY_DESCRIPTOR& rights) {
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsFolderRights,
+                                                                SDDL_REVISION_1, &rights, nullptr)
+               ? 0
+               : GetLastError();
+}
 
 enum class Rights { Closed, Open, OwnerUntrusted };
 
@@ -528,12 +543,7 @@ int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
     if (parent == INVALID_HANDLE_VALUE) return ERROR_PATH_NOT_FOUND;
     DWORD error = kErrorReparsePointEncountered;  // mingw-w64's headers lack its name
     PSECURITY_DESCRIPTOR rights = nullptr;
-    if (IdentityOf(parent).known) {
-        error = ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                    kAdministratorsFolderRights, SDDL_REVISION_1, &rights, nullptr)
-                    ? 0
-                    : GetLastError();
-    }
+    if (IdentityOf(parent).known) error = AdministratorsFolderRights(rights);
     if (error == 0) {
         HANDLE folder = INVALID_HANDLE_VALUE;
         error = CreateInFolder(parent, LeafOf(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
@@ -552,10 +562,8 @@ int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
 // nothing from above is inherited, and passed on to all below.
 DWORD TakeOverRights(HANDLE folder) {
     PSECURITY_DESCRIPTOR rights = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsFolderRights,
-                                                              SDDL_REVISION_1, &rights, nullptr)) {
-        return GetLastError();
-    }
+    const DWORD converted = AdministratorsFolderRights(rights);
+    if (converted != 0) return converted;
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
@@ -570,10 +578,8 @@ DWORD TakeOverRights(HANDLE folder) {
 // A folder itself, no link: what identifying it also tells, for less.
 bool IsFolderItself(HANDLE handle) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
-           (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-           !IsLinkReparsePoint((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
-                               tag.ReparseTag);
+    return ReadAttributeTag(handle, tag) && (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           !IsLinkTag(tag);
 }
 
 int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity* identity) {

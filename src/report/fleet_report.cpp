@@ -52,32 +52,14 @@ size_t Utf8SequenceLength(std::string_view bytes) {
     return 0;
 }
 
-const char* CopyName(CopyOutcome copy) {
-    switch (copy) {
-        case CopyOutcome::Copied:
-            return "copied";
-        case CopyOutcome::Failed:
-            return "failed";
-        case CopyOutcome::NoFlag:
-            return "no-flag";
-        case CopyOutcome::Unknown:
-            break;
-    }
-    return "unknown";
-}
+// By the outcomes' order in log_reader.h.
+constexpr const char* kCopyNames[] = {"unknown", "copied", "failed", "no-flag"};
+constexpr const char* kCompanionNames[] = {"unknown", "installed", "failed", "missing"};
+
+const char* CopyName(CopyOutcome copy) { return kCopyNames[static_cast<size_t>(copy)]; }
 
 const char* CompanionName(CompanionOutcome companion) {
-    switch (companion) {
-        case CompanionOutcome::Installed:
-            return "installed";
-        case CompanionOutcome::Failed:
-            return "failed";
-        case CompanionOutcome::Missing:
-            return "missing";
-        case CompanionOutcome::Unknown:
-            break;
-    }
-    return "unknown";
+    return kCompanionNames[static_cast<size_t>(companion)];
 }
 
 const char* ResultName(Verdict result) {
@@ -282,20 +264,19 @@ std::string FleetReport::ReadLine() const {
 }
 
 void FleetReport::PrintSummary(std::ostream& out) const {
-    const auto count = [this](LogState state) { return Count(state); };
     out << ReadLine() << "\n\n";
     out << "Logs by their last run:\n";
-    out << "  serviced (PASS, copied)          " << count(LogState::Serviced) << "\n";
-    out << "  nothing to do (PASS, no flag)    " << count(LogState::NothingToDo) << "\n";
-    if (count(LogState::PassedCopyUnknown) > 0) {
-        out << "  PASS, copy not logged            " << count(LogState::PassedCopyUnknown) << "\n";
+    out << "  serviced (PASS, copied)          " << Count(LogState::Serviced) << "\n";
+    out << "  nothing to do (PASS, no flag)    " << Count(LogState::NothingToDo) << "\n";
+    if (Count(LogState::PassedCopyUnknown) > 0) {
+        out << "  PASS, copy not logged            " << Count(LogState::PassedCopyUnknown) << "\n";
     }
-    out << "  failed                           " << count(LogState::Failed) << "\n";
+    out << "  failed                           " << Count(LogState::Failed) << "\n";
     for (const auto& [error, logs] : failedByError_) {
         out << "    " << ErrorText(error) << "  " << logs << "\n";
     }
-    out << "  no result                        " << count(LogState::NoResult) << "\n";
-    out << "  unreadable                       " << count(LogState::Unreadable) << "\n";
+    out << "  no result                        " << Count(LogState::NoResult) << "\n";
+    out << "  unreadable                       " << Count(LogState::Unreadable) << "\n";
     if (!unreadable_.empty()) {
         out << "\nFiles that could not be read:\n";
         for (const auto& [path, reason] : unreadable_)

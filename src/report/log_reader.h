@@ -62,6 +62,7 @@ class RecordScanner {
     bool dropped_ = false;                // bytes no record could hold were let go
 };
 
+// In the order of the report's words for them (fleet_report.cpp).
 enum class CopyOutcome { Unknown, Copied, Failed, NoFlag };
 enum class CompanionOutcome { Unknown, Installed, Failed, Missing };
 enum class Verdict { None, Pass, Fail };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "platform/platform_operations.h"
 
@@ -60,12 +61,6 @@ bool SameTimeWithinTolerance(uint64_t a, uint64_t b) {
 uint64_t MarkedTime(uint64_t fuLastWrite) {
     constexpr uint64_t kHour = 3600 * kSecond;
     return fuLastWrite >= kHour ? fuLastWrite - kHour : fuLastWrite + kHour;
-}
-
-bool SameUnits(const char16_t* a, const char16_t* b) {
-    for (; *a != 0 && *a == *b; ++a, ++b) {
-    }
-    return *a == *b;
 }
 
 // The system changes a name that ends in a dot or a space: FU\a. would be checked and copied as
@@ -154,7 +149,7 @@ class FolderListing : public FolderVisitor {
                                               });
         Entry* taken = nullptr;
         for (Entry* at = first; at != end && CompareNames(NameOf(*at), name) == 0; ++at) {
-            if (!taken || SameUnits(NameOf(*at), name)) taken = at;
+            if (!taken || std::u16string_view(NameOf(*at)) == name) taken = at;
         }
         if (!taken || taken->taken) return kNone;
         taken->taken = true;
@@ -225,11 +220,9 @@ class CopyWalk {
     int EnterReserve() {
         for (size_t i = 0; i < kReserveFolderCount; ++i) {
             if (!destination_.Descend(kReserveFolders[i], true)) return kErrorFilenameExcedRange;
-            const EntryFacts found = QueryEntry(destination_.Text());
             FolderIdentity& identity = folders_.identities[i];
-            const int error = side_ == WalkSide::BeforeCopy
-                                  ? JudgeExistingReserveFolder(found, identity)
-                                  : CheckStillTheFolder(found, identity);
+            const int error = side_ == WalkSide::BeforeCopy ? JudgeExistingReserveFolder(identity)
+                                                            : CheckStillTheFolder(identity);
             if (error != 0) return error;
         }
         return 0;
@@ -285,8 +278,9 @@ class CopyWalk {
         return error;
     }
 
-    int JudgeExistingReserveFolder(const EntryFacts& found, FolderIdentity& identity) {
+    int JudgeExistingReserveFolder(FolderIdentity& identity) {
         if (!destinationExists_) return 0;
+        const EntryFacts found = QueryEntry(destination_.Text());
         if (found.kind != EntryKind::Missing) {
             return JudgeReserveFolder(found.kind, destination_.Text(), &identity);
         }
@@ -295,7 +289,8 @@ class CopyWalk {
     }
 
     // A folder put in the place of one the tool judged or made redirected what the shell wrote.
-    int CheckStillTheFolder(const EntryFacts& found, const FolderIdentity& identity) const {
+    int CheckStillTheFolder(const FolderIdentity& identity) const {
+        const EntryFacts found = QueryEntry(destination_.Text());
         const int error = CheckArrived(kAFolder, &found);
         if (error != 0) return error;
         return IsSameFolder(IdentifyFolder(destination_.Text()), identity)
