@@ -6,8 +6,10 @@ the companion's CopyFileW. The copy engine is fixed, so the difference is what C
 its checks, log and console. Three shapes: 2,000 files of 200 MB in all in 200 folders, and
 20,000 files of 1 KiB in 200 folders, each onto an empty destination; then the 2,000 files onto
 a reserve that already holds them (a re-run). The two programs take turns; the script prints
-each one's median and minimum, and the ratios of both.
-Usage: copy_benchmark.py CASTOREL_EXE BARE_EXE SANDBOX_FOLDER [ROUNDS]"""
+each one's median and minimum, the ratios of both, and the median and range of the per-round
+ratios (each round pairs one run of each program, so the machine's drift cancels out). With
+SHAPE, only the shapes whose name holds that text.
+Usage: copy_benchmark.py CASTOREL_EXE BARE_EXE SANDBOX_FOLDER [ROUNDS] [SHAPE]"""
 import random
 import shutil
 import statistics
@@ -82,6 +84,7 @@ def timed_run(pc, program, files, rerun):
 def main():
     exe, bare, root = sys.argv[1], sys.argv[2], Path(sys.argv[3])
     rounds = int(sys.argv[4]) if len(sys.argv) > 4 else 9
+    only = sys.argv[5] if len(sys.argv) > 5 else ""
     pc = SandboxPc(root).ensure().reset()
     pc.add_drive("d")
     pc.put_file("D:\\Recovery\\_VLTRP2.FLG")
@@ -90,7 +93,7 @@ def main():
     floor = "C:\\pkg\\bare_copy.exe"
     shutil.copyfile(bare, pc.windows_path(floor))
     print(f"rounds: {rounds}, alternating")
-    for name, files_each, sizes, rerun in SHAPES:
+    for name, files_each, sizes, rerun in (shape for shape in SHAPES if only in shape[0]):
         files, size = make_tree(pc.windows_path("C:\\pkg\\FU"), files_each, sizes)
         if rerun:
             fill_reserve(pc)
@@ -105,6 +108,9 @@ def main():
         print(f"  bare copy program, median {medians[1]:.3f} s, minimum {minima[1]:.3f} s")
         print(f"  ratio Castorel / bare: medians {medians[0] / medians[1]:.3f}, "
               f"minima {minima[0] / minima[1]:.3f}")
+        ratios = [ours / theirs for ours, theirs in zip(castorel, bare_times)]
+        print(f"  per-round ratios: median {statistics.median(ratios):.3f}, "
+              f"range {min(ratios):.3f} to {max(ratios):.3f}")
     pc.stop()
 
 

@@ -83,6 +83,20 @@ EntryFacts FactsOf(const FakeEntry& entry) {
     return {EntryKind::File, entry.content.size() * sizeof(char16_t), entry.lastWrite};
 }
 
+// A FAT volume's first and last times, as one in the time zone furthest west keeps them.
+constexpr uint64_t kFatFirst = 119'600'496'000'000'000;  // 1980-01-01 12:00 UTC
+constexpr uint64_t kFatLast = 160'000'199'980'000'000;   // 2107-12-31 23:59:58 UTC
+
+// When the shell's copy writes a file: what it keeps where FAT can't keep FU's time.
+constexpr uint64_t kNow = 134'000'000'000'000'000;
+
+// The time a file at that path keeps when given `ticks`: where a FAT volume can't hold that, the
+// time it had (a file the shell writes has the time it was written).
+uint64_t KeptTime(const std::u16string& canonical, uint64_t had, uint64_t ticks) {
+    const bool fat = thePc.drivesWithoutOwners.find(canonical[0]) != std::u16string::npos;
+    return fat && (ticks < kFatFirst || ticks > kFatLast) ? had : ticks;
+}
+
 // What a shell's successful copy of `folder\*` leaves: every entry below it in the destination,
 // written into an entry the destination has under a name its file system takes for the same,
 // with the last-write time that file system keeps.
@@ -98,7 +112,10 @@ void CopyTree(const std::u16string& folder, const std::u16string& destination) {
                 path = existing;
         }
         copied[path] = at->second;
-        if (!at->second.folder) copied[path].lastWrite += thePc.shellTimeShift;
+        if (!at->second.folder) {
+            copied[path].lastWrite = KeptTime(path, kNow,
+                                              at->second.lastWrite + thePc.shellTimeShift);
+        }
     }
     for (const auto& [path, entry] : copied) thePc.entries[path] = entry;
 }
@@ -242,14 +259,67 @@ int CompareNames(const char16_t* a, const char16_t* b) {
     }
 }
 
+namespace {
+
+// Reads final paths as the system resolves them: a link shown as a file leads elsewhere.
+class FinalPaths : public FinalPathReader {
+  public:
+    FinalPaths(const std::u16string& file, const std::u16string& folder)
+        : file_(u"\\\\?\\" + file), folder_(u"\\\\?\\" + folder) {}
+
+    bool Read(PathForm, char16_t (&file)[kFinalPathCapacity],
+              char16_t (&folder)[kFinalPathCapacity]) override {
+        return ComposeText(file, u"%s", {file_.c_str()}) &&
+               ComposeText(folder, u"%s", {folder_.c_str()});
+    }
+
+  private:
+    const std::u16string file_;
+    const std::u16string folder_;
+};
+
+// A file or folder without a DACL, or with an entry the guard finds open, gets the tool's
+// rights and is judged again.
+int JudgeRights(const std::u16string& canonical, RightsGuard& guard) {
+    char16_t sid[kSidTextCapacity] = {};
+    const OwnerAnswer owner = ReadOwner(canonical.c_str(), sid);
+    const bool keepsOwners = VolumeKeepsOwners(canonical.c_str());
+    if (!guard.TrustsOwner(owner, sid) && keepsOwners) return 5;
+    FakeEntry& entry = thePc.entries.at(canonical);
+    const auto open = [&] {
+        return keepsOwners && (entry.noDacl || std::any_of(entry.dacl.begin(), entry.dacl.end(),
+                                                           [&](const AccessEntry& e) {
+                                                               return guard.OpensToOthers(e);
+                                                           }));
+    };
+    if (!open()) return 0;
+    if (entry.rightsError != 0) return entry.rightsError;
+    thePc.takenOver.push_back(canonical);
+    entry.noDacl = false;
+    entry.dacl.clear();
+    return open() ? 5 : 0;
+}
+
+}  // namespace
+
 // Hard links are the scenario table's: this PC's files have one name each.
-MarkAnswer MarkLastWrite(const char16_t* path, uint64_t lastWrite) {
-    const auto found = thePc.entries.find(Canonical(CheckedPath(path, "MarkLastWrite")));
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite) {
+    const std::u16string canonical = Canonical(CheckedPath(path, "GuardAndMarkFile"));
+    const auto found = thePc.entries.find(canonical);
     if (found == thePc.entries.end()) return {2, 0};
     FakeEntry& entry = found->second;
     if (entry.folder) return {kErrorReparsePointEncountered, 0};
-    if (entry.markError != 0) return {entry.markError, 0};
-    entry.lastWrite = lastWrite;
+    const std::u16string finalPath = entry.leadsTo.empty() ? canonical : Canonical(entry.leadsTo);
+    FinalPaths paths(finalPath, ParentOf(canonical));
+    const std::u16string leaf = canonical.substr(canonical.rfind(u'\\') + 1);
+    if (!IsDosFinalPathOf((u"\\\\?\\" + finalPath).c_str(), path) &&
+        !IsFileLeafOfFolder(paths, leaf.c_str())) {
+        return {kErrorReparsePointEncountered, 1};
+    }
+    const int judged = JudgeRights(canonical, guard);
+    if (judged != 0) return {judged, 1};
+    if (entry.markError != 0) return {entry.markError, 1};
+    entry.lastWrite = KeptTime(canonical, entry.lastWrite, lastWrite);
     return {0, 1};
 }
 
@@ -280,30 +350,12 @@ int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
     return 0;
 }
 
-// A folder without a DACL, or with an entry the guard finds open, gets the tool's rights and is
-// judged again.
-int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity* identity) {
+int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity) {
     const std::u16string canonical = Canonical(CheckedPath(path, "GuardFolder"));
     const FolderIdentity found = IdentityOfFolder(canonical);
     if (identity) *identity = found;
     if (!found.known) return kErrorReparsePointEncountered;
-    char16_t sid[kSidTextCapacity] = {};
-    const OwnerAnswer owner = ReadOwner(path, sid);
-    const bool keepsOwners = VolumeKeepsOwners(path);
-    if (!guard.TrustsOwner(owner, sid) && keepsOwners) return 5;
-    FakeEntry& entry = thePc.entries.at(canonical);
-    const auto open = [&] {
-        return keepsOwners && (entry.noDacl || std::any_of(entry.dacl.begin(), entry.dacl.end(),
-                                                           [&](const AccessEntry& e) {
-                                                               return guard.OpensToOthers(e);
-                                                           }));
-    };
-    if (!open()) return 0;
-    if (entry.rightsError != 0) return entry.rightsError;
-    thePc.takenOver.push_back(canonical);
-    entry.noDacl = false;
-    entry.dacl.clear();
-    return open() ? 5 : 0;
+    return JudgeRights(canonical, guard);
 }
 
 void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,

@@ -18,9 +18,10 @@ struct FakeEntry {
     uint64_t lastWrite = 0;  // a file's last-write time, in 100 ns ticks
     std::u16string owner = u"S-1-5-32-544";  // SID text; empty: the owner can't be read
     int markError = 0;  // what setting a file's time answers: an immutable file's error
-    std::vector<AccessEntry> dacl{};  // a folder's; none: its rights let only administrators in
-    bool noDacl = false;              // anyone may do anything in it
+    std::vector<AccessEntry> dacl{};  // none: its rights let only administrators in
+    bool noDacl = false;              // anyone may do anything to it
     int rightsError = 0;              // what setting its rights answers
+    std::u16string leadsTo{};         // a file's: the file a link shown as this file leads to
 };
 
 struct FakePc {
@@ -41,7 +42,8 @@ struct FakePc {
     ProcessSession session{true, 1};                          // an operator's desktop
     std::u16string tokenUser = u"S-1-5-21-7-7-7-500";
     std::map<std::u16string, Membership> administrators;  // a SID not here is no member
-    std::u16string drivesWithoutOwners;                   // letters of FAT volumes
+    std::u16string drivesWithoutOwners;  // letters of FAT volumes, which keep no time outside
+                                         // 1980 to 2107 and leave a file's time as it was
     std::vector<std::pair<std::u16string, std::u16string>> shellCopies;  // source, destination
     bool shellErrorsWithoutDialog = false;  // as the last shell copy was asked
     std::vector<std::pair<std::u16string, std::u16string>> appends;  // path, text: every call

@@ -4,6 +4,8 @@
 // before the tool makes a folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "app/run_sequence.h"
@@ -142,74 +144,90 @@ TEST(ReserveCopy, TheToolMakesTheMissingReserveFoldersBeforeTheShell) {
     EXPECT_TRUE(Pc().shellCopies.empty());
 }
 
-// Every folder the copy writes into is the administrators' alone: by its owner, or the copy
-// fails; by its rights, which the tool takes over where they let anyone else change it. After
-// the copy, each is still the folder it was, and one an administrator owns.
-TEST(ReserveCopy, FoldersTheCopyWritesIntoAreTheAdministratorsAlone) {
+// Every folder the copy writes into, and every file it replaces, is the administrators' alone:
+// by its owner, or the copy fails; by its rights, which the tool takes over where they let
+// anyone else change it. After the copy, each folder is still the folder it was, and one an
+// administrator owns.
+TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
     const char16_t* const user = u"S-1-5-11";
     struct Case {
         const char* name;
         AccessEntry entry;
         bool noDacl;
-        bool takenOver;
+        bool folderTaken;
+        bool fileTaken;
     };
-    const auto entry = [](bool allows, bool forFolder, bool forSubfolders, uint32_t mask,
-                          const char16_t* sid) {
-        AccessEntry made{allows, forFolder, forSubfolders, mask, {}};
+    const auto entry = [](bool allows, uint8_t inheritance, uint32_t mask, const char16_t* sid) {
+        AccessEntry made{
+            allows, (inheritance & 1) != 0, (inheritance & 2) != 0, (inheritance & 4) != 0, mask,
+            {}};
         ComposeText(made.sid, u"%s", {sid});
         return made;
     };
+    constexpr uint8_t itself = 1, subfolders = 2, files = 4, all = 7;
     std::vector<Case> cases = {
-        {"read and list", entry(true, true, true, 0x1200a9, user), false, false},
-        {"an administrator's", entry(true, true, true, 0x1f01ff, u"S-1-5-32-544"), false, false},
-        {"a member's", entry(true, true, true, 0x1f01ff, u"S-1-5-21-1-2-3-1002"), false, false},
-        {"denied", entry(false, true, true, 0x1f01ff, user), false, false},
-        {"for files made inside", entry(true, false, false, 0x1f01ff, user), false, false},
-        {"for folders made inside", entry(true, false, true, 0x2, user), false, true},
-        {"no DACL", entry(false, true, true, 0, user), true, true},
+        {"read and execute", entry(true, all, 0x1200a9, user), false, false, false},
+        {"an administrator's", entry(true, all, 0x1f01ff, u"S-1-5-32-544"), false, false, false},
+        {"a member's", entry(true, all, 0x1f01ff, u"S-1-5-21-1-2-3-1002"), false, false, false},
+        {"denied", entry(false, all, 0x1f01ff, user), false, false, false},
+        {"for files made inside", entry(true, files, 0x2, user), false, true, false},
+        {"for folders made inside", entry(true, subfolders, 0x2, user), false, true, false},
+        {"no DACL", entry(false, all, 0, user), true, true, true},
     };
-    for (const uint32_t right :
-         {0x2u, 0x4u, 0x40u, 0x10000u, 0x40000u, 0x80000u, 0x10000000u, 0x40000000u}) {
-        cases.push_back({"a right to change", entry(true, true, false, right, user), false, true});
+    const uint32_t folderRights[] = {0x2,     0x4,     0x40,       0x10000,
+                                     0x40000, 0x80000, 0x10000000, 0x40000000};
+    const uint32_t fileRights[] = {0x2,     0x4,     0x10,       0x100,     0x10000,
+                                   0x40000, 0x80000, 0x10000000, 0x40000000};
+    for (const uint32_t right : {0x2u, 0x4u, 0x10u, 0x40u, 0x100u, 0x10000u, 0x40000u, 0x80000u,
+                                 0x10000000u, 0x40000000u}) {
+        const auto in = [right](const auto& rights) {
+            return std::find(std::begin(rights), std::end(rights), right) != std::end(rights);
+        };
+        cases.push_back(
+            {"a right", entry(true, itself, right, user), false, in(folderRights), in(fileRights)});
     }
-    for (const char16_t* folder :
-         {u"D:\\PRELOAD", u"D:\\PRELOAD\\RM_RESERVE", u"D:\\PRELOAD\\RM_RESERVE\\SUB"}) {
+    const std::u16string file = u"D:\\PRELOAD\\RM_RESERVE\\SUB\\B.BIN";
+    for (const std::u16string& judged : std::vector<std::u16string>{
+             u"D:\\PRELOAD", u"D:\\PRELOAD\\RM_RESERVE", u"D:\\PRELOAD\\RM_RESERVE\\SUB", file}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message()
-                         << Narrow(folder) << ", " << c.name << " " << std::hex << c.entry.mask);
+                         << Narrow(judged) << ", " << c.name << " " << std::hex << c.entry.mask);
+            const bool taken = judged == file ? c.fileTaken : c.folderTaken;
             // Rights that can't be set fail the copy with the system's number.
             for (const int rightsError : {0, 1307}) {
                 PcWithFlagOnD();
                 Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
-                Pc().AddFolder(u"D:\\preload\\RM_Reserve\\sub");
+                Pc().AddFile(file, u"old");
                 Pc().AddFolder(u"D:\\preload\\RM_Reserve\\other");
                 Pc().entries.at(u"D:\\PRELOAD\\RM_RESERVE\\OTHER").noDacl = true;  // FU's not there
                 Pc().administrators[u"S-1-5-21-1-2-3-1002"] = Membership::Member;
-                FakeEntry& judged = Pc().entries.at(folder);
-                judged.dacl = {c.entry};
-                judged.noDacl = c.noDacl;
-                judged.rightsError = rightsError;
+                FakeEntry& rights = Pc().entries.at(judged);
+                rights.dacl = {c.entry};
+                rights.noDacl = c.noDacl;
+                rights.rightsError = rightsError;
                 RunCastorel();
-                EXPECT_EQ(Pc().takenOver.size(), c.takenOver && rightsError == 0);
-                EXPECT_EQ(UpdateResult(), c.takenOver && rightsError != 0
+                EXPECT_EQ(Pc().takenOver.size(), taken && rightsError == 0);
+                EXPECT_EQ(UpdateResult(), taken && rightsError != 0
                                               ? "Copy failed with error code [1307]"
                                               : "Copy successfully");
             }
         }
-        // A user's folder is never copied into; one put in the tool's place during the copy, or
-        // a user's after it, took what the shell wrote.
+        // A user's folder or file is never copied into.
         PcWithFlagOnD();
-        Pc().AddFolder(u"D:\\preload\\RM_Reserve\\sub");
+        Pc().AddFile(file, u"old");
         Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
-        Pc().SetOwner(folder, user);
+        Pc().SetOwner(judged, user);
         EXPECT_EQ(RunCastorel(), 1);
         EXPECT_EQ(UpdateResult(), "Copy failed with error code [5]");
         EXPECT_TRUE(Pc().shellCopies.empty());
+        if (judged == file) continue;
+        // A folder put in the tool's place during the copy, or a user's after it, took what the
+        // shell wrote.
         PcWithFlagOnD();
         Pc().AddFolder(u"D:\\preload\\RM_Reserve\\sub");
         Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
-        Pc().swappedDuringCopy = {folder};
-        const bool identified = folder != std::u16string(u"D:\\PRELOAD\\RM_RESERVE\\SUB");
+        Pc().swappedDuringCopy = {judged};
+        const bool identified = judged != u"D:\\PRELOAD\\RM_RESERVE\\SUB";
         EXPECT_EQ(RunCastorel(), identified ? 1 : 0);  // a folder below by its owner alone
     }
     PcWithFlagOnD();
@@ -217,6 +235,58 @@ TEST(ReserveCopy, FoldersTheCopyWritesIntoAreTheAdministratorsAlone) {
     Pc().SetOwner(u"C:\\pkg\\FU\\sub", user);
     EXPECT_EQ(RunCastorel(), 1);
     EXPECT_EQ(UpdateResult(), "Copy failed with error code [4395]");
+    // A reserve file the system shows as a file, whose final path names another, is a link.
+    PcWithFlagOnD();
+    Pc().AddFile(file, u"old");
+    Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
+    Pc().entries.at(file).leadsTo = u"C:\\Windows\\victim.txt";
+    EXPECT_EQ(RunCastorel(), 1);
+    EXPECT_EQ(UpdateResult(), "Copy failed with error code [4395]");
+    EXPECT_TRUE(Pc().shellCopies.empty());
+    EXPECT_TRUE(Pc().takenOver.empty());
+}
+
+// A FAT volume keeps no time outside its years (and here leaves a file's time as it was): the
+// mark is a time it keeps, and FU's time where it keeps none is no reason to fail.
+TEST(ReserveCopy, TheMarkIsATimeTheReservesVolumeKeeps) {
+    constexpr uint64_t kFatFirst = 119'600'496'000'000'000;  // 1980-01-01 12:00 UTC
+    constexpr uint64_t kUnixZero = 116'444'736'000'000'000;
+    struct Case {
+        const char* name;
+        uint64_t fuTime;
+        bool fat;
+        bool leftBehind;  // the shell reports success and writes nothing
+        int64_t shellShift;
+        const char* result;
+    };
+    const char* const passed = "Copy successfully";
+    const char* const stale = "Copy failed with error code [29]";
+    const Case cases[] = {
+        {"1970 onto FAT, replaced", kUnixZero, true, false, 0, passed},
+        {"1970 onto FAT, left behind", kUnixZero, true, true, 0, stale},
+        {"half an hour into FAT's years, left behind", kFatFirst + 1800 * kSecond, true, true, 0,
+         stale},
+        {"half an hour into FAT's years, replaced", kFatFirst + 1800 * kSecond, true, false, 0,
+         passed},
+        {"2110 onto FAT, replaced", 160'100'000'000'000'000, true, false, 0, passed},
+        {"2110 onto FAT, left behind", 160'100'000'000'000'000, true, true, 0, stale},
+        {"1970 onto NTFS, replaced", kUnixZero, false, false, 0, passed},
+        {"1970 onto NTFS, left behind", kUnixZero, false, true, 0, stale},
+        {"1970 onto NTFS, its time not kept", kUnixZero, false, false, 10 * kSecond, stale},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PcWithFlagOnD();
+        Pc().SetLastWrite(u"C:\\pkg\\FU\\a.bin", c.fuTime);
+        Pc().drivesWithoutOwners = c.fat ? u"D" : u"";
+        const std::u16string reserveFile = std::u16string(kReserve) + u"\\a.bin";
+        Pc().AddFile(reserveFile, u"new");  // FU's look-alike
+        Pc().SetLastWrite(reserveFile, c.fuTime);
+        Pc().shellCopiesNothing = c.leftBehind;
+        Pc().shellTimeShift = c.shellShift;
+        RunCastorel();
+        EXPECT_EQ(UpdateResult(), c.result);
+    }
 }
 
 // Between the check and the making, someone else puts a name there: it is judged as one that

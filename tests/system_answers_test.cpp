@@ -253,6 +253,16 @@ TEST(SystemAnswers, FinalPathsAreComparedInTheFirstFormBothHave) {
         Reader reader(c.paths);
         EXPECT_EQ(IsFileLeafOfFolder(reader, u"Castorel.log"), c.same) << (&c - cases);
     }
+    // A file's own DOS form settles it only where it names that very path.
+    const char16_t* const asked = u"D:\\preload\\RM_Reserve\\r\u00e9.txt";
+    EXPECT_TRUE(IsDosFinalPathOf(u"\\\\?\\D:\\PRELOAD\\rm_reserve\\R\u00e9.TXT", asked));
+    for (const char16_t* elsewhere :
+         {u"\\\\?\\C:\\Windows\\victim.txt", u"\\\\?\\D:\\preload\\RM_Reserve\\r\u00e9.txt2",
+          u"\\\\?\\D:\\preload\\RM_Reserve\\r\u00c9.txt", u"\\\\?\\D:\\preload\\RM_Reserve",
+          u"D:\\preload\\RM_Reserve\\r\u00e9.txt", u"\\\\.\\D:\\preload\\RM_Reserve\\r\u00e9.txt",
+          u"\\\\?\\UNC\\srv\\kit\\r\u00e9.txt", u"\\\\?"}) {
+        EXPECT_FALSE(IsDosFinalPathOf(elsewhere, asked)) << Narrow(elsewhere);
+    }
 }
 
 }  // namespace

@@ -34,3 +34,11 @@ bool IsFinalPathOfLeafInFolder(const char16_t* fileFinalPath, const char16_t* fo
     // The leaf is ASCII in every use ("Castorel.log"); other units must match as they are.
     return CompareIgnoringAsciiCase(rest, leaf) == 0;
 }
+
+bool IsDosFinalPathOf(const char16_t* fileFinalPath, const char16_t* path) {
+    const char16_t* const prefix = u"\\\\?\\";
+    for (const char16_t* unit = prefix; *unit; ++unit, ++fileFinalPath) {
+        if (*fileFinalPath != *unit) return false;
+    }
+    return CompareIgnoringAsciiCase(fileFinalPath, path) == 0;
+}

@@ -100,17 +100,6 @@ Membership QueryAdministratorsMembership(const char16_t* sid);
 /// name to the file system) or positive.
 int CompareNames(const char16_t* a, const char16_t* b);
 
-/// What was found at a file the copy will replace, and done to it.
-struct MarkAnswer {
-    int error;       // 0; the system's number; kErrorReparsePointEncountered: a folder there
-    unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
-};
-
-/// Opens exactly this file for its attributes only, which no other program's sharing can refuse,
-/// and counts its names; when it has just this one, sets its last-write time (in 100 ns ticks).
-/// A link found there is never followed; a folder is not changed. Never touches its bytes.
-MarkAnswer MarkLastWrite(const char16_t* path, uint64_t lastWrite);
-
 constexpr unsigned kDriveFixed = 3;
 
 /// The system's kind of drive for a root of the form `X:\`; kDriveFixed for a fixed disk.
@@ -144,26 +133,28 @@ FolderIdentity IdentifyFolderOf(const char16_t* path);
 /// name is taken by anything, a link included; otherwise the system's error number.
 int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made);
 
-/// One entry of a folder's DACL.
+/// One entry of a file's or folder's DACL.
 struct AccessEntry {
     bool allows;         // an allow entry; a deny entry grants nothing
-    bool forFolder;      // applies to the folder itself (it is not inherit-only)
+    bool forItself;      // applies to the file or folder itself (it is not inherit-only)
     bool forSubfolders;  // passed on to folders made inside it
+    bool forFiles;       // passed on to files made inside it
     uint32_t mask;       // the rights it names, generic rights as they are
     char16_t sid[kSidTextCapacity];
 };
 
-/// Judges the owner and the DACL of a folder the copy writes into.
-class FolderGuard {
+/// Judges the owner and the DACL of a file or folder the copy writes into.
+class RightsGuard {
   public:
-    /// Whether the owner, as ReadOwner answers, leaves the folder to administrators.
+    /// Whether the owner, as ReadOwner answers, leaves it to administrators.
     virtual bool TrustsOwner(OwnerAnswer answer, const char16_t* sid) = 0;
-    /// Whether the entry lets anyone but an administrator add, remove or rename entries in the
-    /// folder, or in folders made inside it, or change its rights.
+    /// Whether the entry lets anyone but an administrator change it: a folder's entries, its
+    /// rights, or those of folders and files made inside it; a file's bytes, attributes or
+    /// rights.
     virtual bool OpensToOthers(const AccessEntry& entry) = 0;
 
   protected:
-    ~FolderGuard() = default;
+    ~RightsGuard() = default;
 };
 
 /// Keeps a folder the copy writes into an administrators' alone. Opens exactly this folder (a
@@ -175,7 +166,21 @@ class FolderGuard {
 /// is judged again. Returns 0; the system's access-denied number for an owner the guard does
 /// not trust, or rights still open after the take-over; the system's number when the rights
 /// can't be read or set. A volume without owners and rights (FAT) passes.
-int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity* identity);
+int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity);
+
+/// What was found at a file the copy will replace, and done to it.
+struct MarkAnswer {
+    int error;       // 0; the system's number; kErrorReparsePointEncountered: a folder there
+    unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
+};
+
+/// Readies a reserve file the copy will replace. Opens exactly this file for its attributes and
+/// rights only, which no other program's sharing can refuse, and counts its names; when it has
+/// just this one: the file opened must be no link and be the entry at `path` itself, by its
+/// final path (else kErrorReparsePointEncountered); the guard judges its owner and DACL, taken
+/// over as GuardFolder does with a file's rights (administrators and SYSTEM full control, users
+/// read and execute); then its last-write time is set (in 100 ns ticks). Never touches its bytes.
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite);
 
 /// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
 /// there: the file's folder is opened without following a link and must still be the one
@@ -273,6 +278,11 @@ bool IsFileLeafOfFolder(FinalPathReader& reader, const char16_t* leaf);
 /// the case the file was created with.
 bool IsFinalPathOfLeafInFolder(const char16_t* fileFinalPath, const char16_t* folderFinalPath,
                                const char16_t* leaf);
+
+/// Whether a file's final path in normalized DOS form (`\\?\D:\…`) names exactly `path`, a
+/// drive-letter path, letter case in ASCII aside. Where it does not, the file may still lie
+/// there (a substituted drive, a share, a mount point): IsFileLeafOfFolder tells.
+bool IsDosFinalPathOf(const char16_t* fileFinalPath, const char16_t* path);
 
 constexpr int kErrorCancelled = 1223;
 

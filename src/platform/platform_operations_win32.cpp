@@ -279,10 +279,14 @@ void AppendWhole(HANDLE file, const char16_t* units, size_t count) {
 constexpr const wchar_t* kAdministratorsFolderRights =
     L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
 
-// Those rights as a security descriptor, to be freed with LocalFree; 0 or the system's number.
-DWORD AdministratorsFolderRights(PSECURITY_DESCRIPTOR& rights) {
-    return ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsFolderRights,
-                                                                SDDL_REVISION_1, &rights, nullptr)
+// The same for a reserve file: Users may read and execute it.
+constexpr const wchar_t* kAdministratorsFileRights =
+    L"D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
+
+// Rights as a security descriptor, to be freed with LocalFree; 0 or the system's number.
+DWORD SecurityDescriptorOf(const wchar_t* rightsText, PSECURITY_DESCRIPTOR& rights) {
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(rightsText, SDDL_REVISION_1,
+                                                                &rights, nullptr)
                ? 0
                : GetLastError();
 }
@@ -294,8 +298,9 @@ AccessEntry EntryOf(const ACE_HEADER* header) {
     // Every allow entry's layout starts as ACCESS_ALLOWED_ACE's; object entries are not for files.
     entry.allows = header->AceType == ACCESS_ALLOWED_ACE_TYPE ||
                    header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
-    entry.forFolder = (header->AceFlags & INHERIT_ONLY_ACE) == 0;
+    entry.forItself = (header->AceFlags & INHERIT_ONLY_ACE) == 0;
     entry.forSubfolders = (header->AceFlags & CONTAINER_INHERIT_ACE) != 0;
+    entry.forFiles = (header->AceFlags & OBJECT_INHERIT_ACE) != 0;
     const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
     entry.mask = allowed->Mask;
     if (!entry.allows || !CopySidText(const_cast<DWORD*>(&allowed->SidStart), entry.sid)) {
@@ -305,11 +310,11 @@ AccessEntry EntryOf(const ACE_HEADER* header) {
 }
 
 // Reads the owner and the DACL through the handle and has the guard judge them.
-Rights JudgeSecurity(HANDLE folder, FolderGuard& guard, DWORD& error) {
+Rights JudgeSecurity(HANDLE handle, RightsGuard& guard, DWORD& error) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    error = GetSecurityInfo(folder, SE_FILE_OBJECT,
+    error = GetSecurityInfo(handle, SE_FILE_OBJECT,
                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
                             &dacl, nullptr, &descriptor);
     if (error != ERROR_SUCCESS) return Rights::Open;
@@ -341,11 +346,81 @@ bool KeepsOwners(HANDLE handle) {
 
 // A volume that keeps no rights (FAT) passes whatever was read; it is asked only for rights that
 // would not pass, as asking costs Wine as much as the rest.
-Rights JudgeRights(HANDLE folder, FolderGuard& guard, DWORD& error) {
-    const Rights rights = JudgeSecurity(folder, guard, error);
-    if (rights == Rights::Closed || KeepsOwners(folder)) return rights;
+Rights JudgeRights(HANDLE handle, RightsGuard& guard, DWORD& error) {
+    const Rights rights = JudgeSecurity(handle, guard, error);
+    if (rights == Rights::Closed || KeepsOwners(handle)) return rights;
     error = 0;
     return Rights::Closed;
+}
+
+// Opens exactly this file or folder with `access`, and with what reading and changing its rights
+// need: without the right to change them, they can still be read, and need no change. `access`
+// tells what the handle was given.
+HANDLE OpenToGuard(const char16_t* path, DWORD& access) {
+    access |= READ_CONTROL | WRITE_DAC;
+    HANDLE handle = OpenItself(path, access);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        access &= ~static_cast<DWORD>(WRITE_DAC);
+        handle = OpenItself(path, access);
+    }
+    return handle;
+}
+
+// The given rights through the handle judged, never a new owner; protected, so nothing from
+// above is inherited.
+DWORD TakeOverRights(HANDLE handle, const wchar_t* rightsText) {
+    PSECURITY_DESCRIPTOR rights = nullptr;
+    const DWORD converted = SecurityDescriptorOf(rightsText, rights);
+    if (converted != 0) return converted;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(rights, &present, &dacl, &defaulted);
+    const DWORD error = SetSecurityInfo(
+        handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+        nullptr, nullptr, dacl, nullptr);
+    LocalFree(rights);
+    return error;
+}
+
+// Judges the rights read through the handle; takes open ones over with `rightsText` where the
+// handle may, and judges them again. 0, or the number the guard's rules give.
+DWORD GuardRights(HANDLE handle, DWORD access, RightsGuard& guard, const wchar_t* rightsText) {
+    DWORD error = 0;
+    Rights rights = JudgeRights(handle, guard, error);
+    if (error == 0 && rights == Rights::Open) {
+        error = (access & WRITE_DAC) != 0 ? TakeOverRights(handle, rightsText)
+                                          : ERROR_ACCESS_DENIED;
+        if (error == 0) rights = JudgeRights(handle, guard, error);
+    }
+    if (error == 0 && rights != Rights::Closed) error = ERROR_ACCESS_DENIED;
+    return error;
+}
+
+// Whether the opened file is the entry at `path` itself, by its final path. Wine shows a
+// symbolic link to a file as that file and follows it in every open, so only the final path
+// tells that the handle is the link's target. The file's own DOS path settles the common case;
+// opening its folder to compare with costs Wine three times as much.
+bool IsEntryAtPath(HANDLE file, const char16_t* path) {
+    char16_t finalPath[kFinalPathCapacity];
+    const DWORD length = GetFinalPathNameByHandleW(file, Wide(finalPath), kFinalPathCapacity,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length > 0 && length < kFinalPathCapacity && IsDosFinalPathOf(finalPath, path)) {
+        return true;
+    }
+    const HANDLE folder = OpenFolderOf(path);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    HandleFinalPaths paths(file, folder);
+    const bool itself = IsFileLeafOfFolder(paths, LeafOf(path));
+    CloseHandle(folder);
+    return itself;
+}
+
+DWORD SetLastWrite(HANDLE file, uint64_t lastWrite) {
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(lastWrite);
+    time.dwHighDateTime = static_cast<DWORD>(lastWrite >> 32);
+    return SetFileTime(file, nullptr, nullptr, &time) ? 0 : GetLastError();
 }
 
 }  // namespace
@@ -491,31 +566,34 @@ int CompareNames(const char16_t* a, const char16_t* b) {
     return CompareStringOrdinal(Wide(a), -1, Wide(b), -1, TRUE) - CSTR_EQUAL;
 }
 
-// Attribute access alone: sharing modes govern data and delete access, so a file another
-// program holds, even without sharing, still opens; so does a read-only one. A link put there
-// since the listing is opened itself, so only its own time could change: the check after the
-// copy finds it.
-MarkAnswer MarkLastWrite(const char16_t* path, uint64_t lastWrite) {
-    const HANDLE handle = OpenItself(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    if (handle == INVALID_HANDLE_VALUE) return {static_cast<int>(GetLastError()), 0};
+// Attribute and rights access alone: sharing modes govern data and delete access, so a file
+// another program holds, even without sharing, still opens; so does a read-only one. A file of
+// another name too (hard-linked) is left as it is.
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite) {
+    DWORD access = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+    const HANDLE file = OpenToGuard(path, access);
+    if (file == INVALID_HANDLE_VALUE) return {static_cast<int>(GetLastError()), 0};
     // The standard information has the names' count; GetFileInformationByHandle would also
     // ask for the volume's serial number, which costs Wine six times the rest of the mark.
     FILE_STANDARD_INFO information;
     MarkAnswer answer{0, 0};
-    if (!GetFileInformationByHandleEx(handle, FileStandardInfo, &information, sizeof information)) {
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &information, sizeof information)) {
         answer.error = static_cast<int>(GetLastError());
     } else if (information.Directory) {
         answer.error = kErrorReparsePointEncountered;
     } else {
         answer.names = information.NumberOfLinks;
-        FILETIME time;
-        time.dwLowDateTime = static_cast<DWORD>(lastWrite);
-        time.dwHighDateTime = static_cast<DWORD>(lastWrite >> 32);
-        if (answer.names == 1 && !SetFileTime(handle, nullptr, nullptr, &time)) {
-            answer.error = static_cast<int>(GetLastError());
+        DWORD error = 0;
+        if (answer.names == 1 && (IsLinkHandle(file) || !IsEntryAtPath(file, path))) {
+            error = kErrorReparsePointEncountered;
         }
+        if (answer.names == 1 && error == 0) {
+            error = GuardRights(file, access, guard, kAdministratorsFileRights);
+        }
+        if (answer.names == 1 && error == 0) error = SetLastWrite(file, lastWrite);
+        answer.error = static_cast<int>(error);
     }
-    CloseHandle(handle);
+    CloseHandle(file);
     return answer;
 }
 
@@ -543,7 +621,9 @@ int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
     if (parent == INVALID_HANDLE_VALUE) return ERROR_PATH_NOT_FOUND;
     DWORD error = kErrorReparsePointEncountered;  // mingw-w64's headers lack its name
     PSECURITY_DESCRIPTOR rights = nullptr;
-    if (IdentityOf(parent).known) error = AdministratorsFolderRights(rights);
+    if (IdentityOf(parent).known) {
+        error = SecurityDescriptorOf(kAdministratorsFolderRights, rights);
+    }
     if (error == 0) {
         HANDLE folder = INVALID_HANDLE_VALUE;
         error = CreateInFolder(parent, LeafOf(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
@@ -558,23 +638,6 @@ int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
     return static_cast<int>(error);
 }
 
-// The same rights as a folder the tool makes, given through the handle judged; protected, so
-// nothing from above is inherited, and passed on to all below.
-DWORD TakeOverRights(HANDLE folder) {
-    PSECURITY_DESCRIPTOR rights = nullptr;
-    const DWORD converted = AdministratorsFolderRights(rights);
-    if (converted != 0) return converted;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(rights, &present, &dacl, &defaulted);
-    const DWORD error = SetSecurityInfo(
-        folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-        nullptr, nullptr, dacl, nullptr);
-    LocalFree(rights);
-    return error;
-}
-
 // A folder itself, no link: what identifying it also tells, for less.
 bool IsFolderItself(HANDLE handle) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -582,24 +645,15 @@ bool IsFolderItself(HANDLE handle) {
            !IsLinkTag(tag);
 }
 
-int GuardFolder(const char16_t* path, FolderGuard& guard, FolderIdentity* identity) {
-    // Without the right to change the rights, they can still be read, and need no change.
-    DWORD access = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES;
-    HANDLE folder = OpenItself(path, access);
-    if (folder == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-        access = READ_CONTROL | FILE_READ_ATTRIBUTES;
-        folder = OpenItself(path, access);
-    }
+int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity) {
+    DWORD access = FILE_READ_ATTRIBUTES;
+    const HANDLE folder = OpenToGuard(path, access);
     if (folder == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     if (identity) *identity = IdentityOf(folder);
     const bool folderItself = identity ? identity->known : IsFolderItself(folder);
-    DWORD error = folderItself ? 0 : kErrorReparsePointEncountered;
-    Rights rights = error == 0 ? JudgeRights(folder, guard, error) : Rights::Open;
-    if (error == 0 && rights == Rights::Open) {
-        error = (access & WRITE_DAC) != 0 ? TakeOverRights(folder) : ERROR_ACCESS_DENIED;
-        if (error == 0) rights = JudgeRights(folder, guard, error);
-    }
-    if (error == 0 && rights != Rights::Closed) error = ERROR_ACCESS_DENIED;
+    const DWORD error = folderItself
+                            ? GuardRights(folder, access, guard, kAdministratorsFolderRights)
+                            : kErrorReparsePointEncountered;
     CloseHandle(folder);
     return static_cast<int>(error);
 }

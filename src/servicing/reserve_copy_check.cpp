@@ -47,20 +47,26 @@ class PathCursor {
 };
 
 constexpr uint64_t kSecond = 10'000'000;  // in 100 ns ticks (FILETIME)
+constexpr uint64_t kHour = 3600 * kSecond;
 
 // FAT keeps last-write times to 2 seconds.
 constexpr uint64_t kTimeTolerance = 2 * kSecond;
+
+// FAT keeps local times from 1980 to 2107 only. From a day after its first to a day before its
+// last, it keeps a time in every time zone: 1980-01-02 and 2107-12-30, 00:00 UTC.
+constexpr uint64_t kFatKeepsFrom = 119'600'928'000'000'000;
+constexpr uint64_t kFatKeepsUntil = 159'991'200'000'000'000;
 
 bool SameTimeWithinTolerance(uint64_t a, uint64_t b) {
     return (a > b ? a - b : b - a) <= kTimeTolerance;
 }
 
 // What a reserve file gets before the shell replaces it: a time an hour from FU's file's, far
-// outside FAT's 2 seconds and a whole number of them, so the check after the copy tells a file
-// the shell replaced (FU's time) from one it left behind (this one).
+// outside FAT's 2 seconds and a whole number of them, and one every volume keeps, so the check
+// after the copy tells a file the shell replaced (FU's time) from one it left behind (this one).
 uint64_t MarkedTime(uint64_t fuLastWrite) {
-    constexpr uint64_t kHour = 3600 * kSecond;
-    return fuLastWrite >= kHour ? fuLastWrite - kHour : fuLastWrite + kHour;
+    const uint64_t kept = std::clamp(fuLastWrite, kFatKeepsFrom, kFatKeepsUntil);
+    return kept >= kFatKeepsFrom + kHour ? kept - kHour : kept + kHour;
 }
 
 // The system changes a name that ends in a dot or a space: FU\a. would be checked and copied as
@@ -73,21 +79,39 @@ bool EndsInDotOrSpace(const char16_t* name) {
 // Rights that let their holder add, remove or rename entries in a folder, or change its rights:
 // FILE_ADD_FILE, FILE_ADD_SUBDIRECTORY, FILE_DELETE_CHILD, DELETE, WRITE_DAC, WRITE_OWNER, and
 // GENERIC_ALL and GENERIC_WRITE, which include them.
-constexpr uint32_t kChangeRights = 0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 |
-                                   0x40000000;
+constexpr uint32_t kFolderChangeRights = 0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 |
+                                         0x10000000 | 0x40000000;
 
-// A folder the copy writes into is the administrators' alone: one of them owns it, and nobody
-// else may change what is in it, nor in the folders the shell makes inside it during the copy.
-class AdministratorsOnly : public FolderGuard {
+// Rights that let their holder change a file's bytes, attributes (its time among them) or
+// rights, or remove it: FILE_WRITE_DATA, FILE_APPEND_DATA, FILE_WRITE_EA, FILE_WRITE_ATTRIBUTES,
+// DELETE, WRITE_DAC, WRITE_OWNER, GENERIC_ALL and GENERIC_WRITE.
+constexpr uint32_t kFileChangeRights = 0x2 | 0x4 | 0x10 | 0x100 | 0x10000 | 0x40000 | 0x80000 |
+                                       0x10000000 | 0x40000000;
+
+// What the copy writes into is the administrators' alone: one of them owns it, and nobody else
+// may change it. For a folder, that covers the folders and files the shell makes inside it
+// during the copy; for a file, what recovery tools later read from it as administrators.
+class AdministratorsOnly : public RightsGuard {
   public:
+    explicit AdministratorsOnly(EntryKind kind) : folder_(kind == EntryKind::Folder) {}
+
     bool TrustsOwner(OwnerAnswer answer, const char16_t* sid) override {
         return answer == OwnerAnswer::Read && IsAdministratorAccount(sid);
     }
 
     bool OpensToOthers(const AccessEntry& entry) override {
-        return entry.allows && (entry.forFolder || entry.forSubfolders) &&
-               (entry.mask & kChangeRights) != 0 && !IsAdministratorAccount(entry.sid);
+        return entry.allows && (entry.mask & RightsItGives(entry)) != 0 &&
+               !IsAdministratorAccount(entry.sid);
     }
+
+  private:
+    uint32_t RightsItGives(const AccessEntry& entry) const {
+        if (!folder_) return entry.forItself ? kFileChangeRights : 0;
+        return ((entry.forItself || entry.forSubfolders) ? kFolderChangeRights : 0) |
+               (entry.forFiles ? kFileChangeRights : 0);
+    }
+
+    const bool folder_;
 };
 
 // An existing folder the copy writes into: a link could lead the copy anywhere, and one that
@@ -95,7 +119,7 @@ class AdministratorsOnly : public FolderGuard {
 int JudgeReserveFolder(EntryKind found, const char16_t* path, FolderIdentity* identity) {
     if (found == EntryKind::Link) return kErrorReparsePointEncountered;
     if (found == EntryKind::File) return kErrorFileExists;
-    AdministratorsOnly guard;
+    AdministratorsOnly guard(EntryKind::Folder);
     return GuardFolder(path, guard, identity);
 }
 
@@ -300,7 +324,8 @@ class CopyWalk {
 
     // What the entry would replace or enter, if anything, is of its own kind and no link. A file
     // it replaces has no second name of another file (a system file hard-linked where a user
-    // can write, on Windows 7 and 8.1), and is marked with a time FU's file can't have.
+    // can write, on Windows 7 and 8.1), is the administrators' alone, and is marked with a time
+    // FU's file can't have.
     int CheckDestination(const EntryFacts& source, const EntryFacts* found) const {
         if (!found) return 0;
         if (found->kind == EntryKind::Link) return kErrorReparsePointEncountered;
@@ -308,7 +333,9 @@ class CopyWalk {
         if (source.kind == EntryKind::Folder) {
             return JudgeReserveFolder(found->kind, destination_.Text(), nullptr);
         }
-        const MarkAnswer mark = MarkLastWrite(destination_.Text(), MarkedTime(source.lastWrite));
+        AdministratorsOnly guard(EntryKind::File);
+        const MarkAnswer mark = GuardAndMarkFile(destination_.Text(), guard,
+                                                 MarkedTime(source.lastWrite));
         if (mark.error != 0) return mark.error;
         return mark.names > 1 ? kErrorReparsePointEncountered : 0;
     }
@@ -325,10 +352,18 @@ class CopyWalk {
                        ? kErrorReparsePointEncountered
                        : 0;
         }
-        return copied->size == source.size &&
-                       SameTimeWithinTolerance(copied->lastWrite, source.lastWrite)
+        return copied->size == source.size && IsKeptTime(copied->lastWrite, source.lastWrite)
                    ? 0
                    : kErrorWriteFault;
+    }
+
+    // FU's time as the reserve's volume keeps it. FAT can't keep one outside its years, and
+    // keeps another instead; only the mark, which it can keep, tells a file left behind there.
+    bool IsKeptTime(uint64_t copied, uint64_t fuLastWrite) const {
+        if (SameTimeWithinTolerance(copied, fuLastWrite)) return true;
+        const bool beyondFat = fuLastWrite < kFatKeepsFrom || fuLastWrite > kFatKeepsUntil;
+        return beyondFat && !SameTimeWithinTolerance(copied, MarkedTime(fuLastWrite)) &&
+               !VolumeKeepsOwners(destination_.Text());
     }
 
     const WalkSide side_;

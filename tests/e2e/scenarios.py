@@ -29,6 +29,8 @@ FU = {"readme.txt": b"payload\r\n", "drivers\\net.inf": b"net", "drivers\\audio\
 RESERVE = {f"D:\\preload\\RM_Reserve\\{name}": data for name, data in FU.items()}
 RESERVE_README = "D:\\preload\\RM_Reserve\\readme.txt"
 PLANTED = ("shell32", "shlwapi", "user32", "shcore")
+OUTSIDE = Path("outside.txt")  # in the sandbox's folder, on none of the PC's drives
+VICTIM = "C:\\Windows\\victim.txt"
 # Wine's shell copy costs most per file: 2,000 files make it last seconds, long enough to act
 # while it runs.
 BIG_FU = {f"part{i // 100:02}\\file{i:04}.bin": bytes([i % 251]) * 20_000 for i in range(2000)}
@@ -60,6 +62,7 @@ class Row:
     dll_overrides: str = ""
     files: dict = field(default_factory=dict)  # after the run: path: bytes, or None for absent
     unchanged: tuple = ()  # files or folders the run must leave as they were
+    closed_to_users: tuple = ()  # files that no standard user may write after the run
 
     @property
     def status(self):
@@ -110,12 +113,39 @@ WIN_INI = "c:\\windows\\win.ini"
 DEEP = "a" * 120 + "\\" + "b" * 118
 
 
+def host_path(pc, path):
+    """The Linux path of a Windows path, or of a path relative to the sandbox's folder."""
+    return pc.root / path if isinstance(path, Path) else pc.windows_path(path)
+
+
 def link(path, target, make=os.symlink):
-    """A layout step: `path` becomes a link to `target` (both Windows paths)."""
+    """A layout step: `path` becomes a link to `target` (a Windows path, or a path in the
+    sandbox's folder)."""
     def step(pc, _):
         pc.put_folder(path[: path.rfind("\\")])
-        make(pc.windows_path(target), pc.windows_path(path))
+        make(host_path(pc, target), pc.windows_path(path))
     return step
+
+
+def open_to_all(*paths, mode=0o777):
+    """A layout step: anyone may change the files or folders, as an image may leave them."""
+    def step(pc, _):
+        for path in paths:
+            pc.windows_path(path).chmod(mode)
+    return step
+
+
+OPEN_RESERVE = open_to_all("D:\\preload", "D:\\preload\\RM_Reserve")
+
+
+def steps(*layout_steps):
+    """One layout step of several, in order."""
+    def step(pc, helpers):
+        for each in layout_steps:
+            each(pc, helpers)
+    return step
+
+
 
 
 def owned_by_user(*paths):
@@ -305,6 +335,25 @@ ROWS = [
         drives={"d": "hd"}, put=FLAG_ON_D,
         lay_out=link("D:\\preload\\RM_Reserve\\readme.txt", WIN_INI, os.link),
         unchanged=(WIN_INI,)),
+    # A reserve the image left open, where a standard user prepared a file FU replaces.
+    Row("a reserve file a user owns is never copied over", failed_copy(5), drives={"d": "hd"},
+        put={**FLAG_ON_D, RESERVE_README: b"theirs"}, as_root=True,
+        lay_out=steps(OPEN_RESERVE, owned_by_user(RESERVE_README)),
+        unchanged=(RESERVE_README,)),
+    Row("a reserve file the image left open to all is closed to users",
+        run(update(ON_C_D, "D:\\")), drives={"d": "hd"},
+        put={**FLAG_ON_D, RESERVE_README: b"oldload\r\n"},
+        lay_out=steps(OPEN_RESERVE, open_to_all(RESERVE_README, mode=0o666)),
+        files=RESERVE, closed_to_users=(RESERVE_README,)),
+    Row("a reserve file that links into C:\\Windows is never written through", failed_copy(4395),
+        drives={"d": "hd"}, put={**FLAG_ON_D, VICTIM: b"kept"},
+        lay_out=steps(link(RESERVE_README, VICTIM), OPEN_RESERVE),
+        unchanged=(VICTIM,)),
+    Row("a reserve file that links off the PC's drives is never written through",
+        failed_copy(4395), drives={"d": "hd"}, put=FLAG_ON_D,
+        lay_out=steps(lambda pc, _: host_path(pc, OUTSIDE).write_bytes(b"kept"),
+                      link(RESERVE_README, OUTSIDE), OPEN_RESERVE),
+        unchanged=(OUTSIDE,)),
     # Who owns the flag or the log decides nothing; a reserve no administrator owns fails.
     Row("a flag whose Recovery a user owns on C: is serviced", run(update(ON_C_D, "C:\\")),
         drives={"d": "hd"}, put={**FLAG_ON_D, "C:\\" + FLAG: FOLDER},
@@ -366,7 +415,7 @@ def lay_out(pc, row, exe, helpers, stack):
 
 def snapshot(pc, path):
     """A file's bytes, or a folder's every file and its bytes, to compare before and after."""
-    target = pc.windows_path(path)
+    target = host_path(pc, path)
     if target.is_dir():
         return sorted((str(p.relative_to(target)), p.is_file() and p.read_bytes())
                       for p in target.rglob("*"))
@@ -467,4 +516,15 @@ def check(pc, row, tool, result, log_before, before):
     for path, data in before.items():
         if snapshot(pc, path) != data:
             findings.append(f"{path} changed")
+    for path in row.closed_to_users:
+        if writable_by_a_user(pc.windows_path(path)):
+            findings.append(f"{path} is left for a standard user to write")
     return findings
+
+
+def writable_by_a_user(path):
+    """Whether uid 1000, who stands for a standard user here, may write the file by its Unix
+    mode (a process of theirs may not reach the sandbox's folder to try)."""
+    info = path.stat()
+    return (info.st_uid == 1000 or info.st_mode & 0o002 != 0 or
+            (info.st_gid == 1000 and info.st_mode & 0o020 != 0))
