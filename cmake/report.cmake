@@ -4,6 +4,7 @@ add_library(castorel_report_reader STATIC
   src/report/log_reader.cpp
   src/report/fleet_report.cpp
   src/report/fleet_page.cpp
+  src/report/log_file.cpp
 )
 target_include_directories(castorel_report_reader PUBLIC src)
 target_link_libraries(castorel_report_reader PUBLIC castorel_warnings)

@@ -1,11 +1,10 @@
 #include "report/fleet_report.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "log/copy_errors.h"
+#include "report/log_file.h"
 
 namespace {
 
@@ -144,6 +143,27 @@ std::string ShownPath(const std::filesystem::path& path) {
 #endif
 }
 
+std::string TerminalText(std::string_view utf8) {
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        auto unit = static_cast<unsigned char>(utf8[i]);
+        const bool c1 = unit == 0xC2 && i + 1 < utf8.size() &&
+                        static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
+        if (c1) unit = static_cast<unsigned char>(utf8[++i]);
+        if (unit < 0x20 || unit == 0x7F || c1) {
+            shown += "\\x";
+            shown += kHex[unit >> 4];
+            shown += kHex[unit & 0xF];
+        } else {
+            shown += utf8[i];
+        }
+    }
+    return shown;
+}
+
 std::string CsvField(const std::string& value, bool text) {
     std::string field = value;
     if (text && !field.empty() && std::strchr("=+-@\t\r", field[0]) != nullptr) {
@@ -194,9 +214,21 @@ void FleetReport::Row(const std::string& log, const Run& run) {
 
 void FleetReport::Read(const std::filesystem::path& path, bool named) {
     const std::string shown = ShownPath(path);
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        Unreadable(path, std::strerror(errno));
+    // A look that fails (a dangling link; a device, to Windows' C runtime under Wine) leaves
+    // the open to tell why, on its handle.
+    std::error_code looked;
+    const std::filesystem::file_status status = std::filesystem::status(path, looked);
+    if (!looked && status.type() == std::filesystem::file_type::directory) return;  // a link
+    std::string reason = looked ? "" : WhyNoLog(status);
+    if (!reason.empty()) {
+        NotRead(shown, reason, named, path);
+        return;
+    }
+    LogFile file;
+    const LogFile::Opened opened = file.Open(path, reason);
+    if (opened != LogFile::Opened::Yes) {
+        if (opened == LogFile::Opened::NoLog) NotRead(shown, reason, named, path);
+        else Unreadable(path, reason);
         return;
     }
     Run last;
@@ -206,25 +238,19 @@ void FleetReport::Read(const std::filesystem::path& path, bool named) {
     });
     std::vector<char> chunk(kChunk);
     size_t bytes = 0;
-    while (file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) ||
-           file.gcount() > 0) {
-        const auto got = static_cast<size_t>(file.gcount());
-        bytes += got;
-        reader.Feed(reinterpret_cast<const unsigned char*>(chunk.data()), got);
-    }
-    if (file.bad()) {
-        Unreadable(path, std::strerror(errno));
-        return;
+    for (;;) {
+        const std::optional<size_t> got = file.Read(chunk.data(), chunk.size(), reason);
+        if (!got) {
+            Unreadable(path, reason);
+            return;
+        }
+        if (*got == 0) break;
+        bytes += *got;
+        reader.Feed(reinterpret_cast<const unsigned char*>(chunk.data()), *got);
     }
     const size_t runs = reader.Finish();
     if (runs == 0) {
-        const std::string reason = bytes == 0 ? "empty" : "no record of the tool's";
-        if (named) {
-            Unreadable(path, reason);
-        } else {
-            ++otherFiles_;
-            if (others_.size() < kLooksShown) others_.emplace_back(shown, reason);
-        }
+        NotRead(shown, bytes == 0 ? "empty" : "no record of the tool's", named, path);
         return;
     }
     ++logs_;
@@ -243,12 +269,42 @@ void FleetReport::Read(const std::filesystem::path& path, bool named) {
     }
 }
 
+// What is named on the command line must be a log; what a folder holds may be anything.
+void FleetReport::NotRead(const std::string& shown, const std::string& reason, bool named,
+                          const std::filesystem::path& path) {
+    if (named) {
+        Unreadable(path, reason);
+        return;
+    }
+    ++otherFiles_;
+    if (others_.size() < kLooksShown) others_.emplace_back(shown, reason);
+}
+
 void FleetReport::Unreadable(const std::filesystem::path& path, const std::string& reason) {
     ++states_[LogState::Unreadable];
     const std::string shown = ShownPath(path);
-    unreadable_.emplace_back(shown, reason);
+    UnreadableRow(shown, reason);
+    if (unreadable_.size() < kLooksShown) unreadable_.emplace_back(shown, reason);
+    ++unreadableFiles_;
     if (looks_.size() < kLooksShown) looks_.push_back({shown, "", "", "unreadable: " + reason});
     else ++moreLooks_;
+}
+
+// A row of its own, every field empty but the log and the note, so the tables list every file
+// the summary has no room for.
+void FleetReport::UnreadableRow(const std::string& log, const std::string& reason) {
+    const std::string note = "unreadable: " + reason;
+    if (csv_) *csv_ << CsvField(log, true) << ",,,,,,,,," << CsvField(note, true) << "\r\n";
+    if (json_) {
+        nlohmann::ordered_json line;
+        line["log"] = log;
+        for (const char* field : {"run", "started", "fixed_drives", "recovery_drive", "copy",
+                                  "error", "companion", "result"}) {
+            line[field] = nullptr;
+        }
+        line["notes"] = {note};
+        *json_ << line.dump() << '\n';
+    }
 }
 
 size_t FleetReport::Count(LogState state) const {
@@ -277,20 +333,24 @@ void FleetReport::PrintSummary(std::ostream& out) const {
     }
     out << "  no result                        " << Count(LogState::NoResult) << "\n";
     out << "  unreadable                       " << Count(LogState::Unreadable) << "\n";
+    const auto line = [&out](const std::string& path, const std::string& what) {
+        out << "  " << TerminalText(path) << ": " << TerminalText(what) << "\n";
+    };
     if (!unreadable_.empty()) {
         out << "\nFiles that could not be read:\n";
-        for (const auto& [path, reason] : unreadable_)
-            out << "  " << path << ": " << reason << "\n";
+        for (const auto& [path, reason] : unreadable_) line(path, reason);
+        if (unreadableFiles_ > unreadable_.size())
+            out << "  and " << unreadableFiles_ - unreadable_.size() << " more\n";
     }
     if (!others_.empty()) {
         out << "\nOther files, left out:\n";
-        for (const auto& [path, reason] : others_) out << "  " << path << ": " << reason << "\n";
+        for (const auto& [path, reason] : others_) line(path, reason);
         if (otherFiles_ > others_.size())
             out << "  and " << otherFiles_ - others_.size() << " more\n";
     }
     if (!looks_.empty()) {
         out << "\nLogs that need a look:\n";
-        for (const Look& look : looks_) out << "  " << look.path << ": " << look.state << "\n";
+        for (const Look& look : looks_) line(look.path, look.state);
         if (moreLooks_ > 0) out << "  and " << moreLooks_ << " more\n";
     }
 }

@@ -21,6 +21,10 @@ std::string ValidUtf8(std::string_view bytes);
 /// A path as the report shows it, in UTF-8.
 std::string ShownPath(const std::filesystem::path& path);
 
+/// UTF-8 text as a terminal may show it: C0 and C1 controls and DEL as `\x1b` and the like, so
+/// that no name moves the cursor, rings or starts a line.
+std::string TerminalText(std::string_view utf8);
+
 /// One CSV field as RFC 4180 has it; a text that a spreadsheet would run as a formula gets a
 /// leading `'`.
 std::string CsvField(const std::string& value, bool text);
@@ -33,11 +37,13 @@ class FleetReport {
     /// Rows go to `csv` and `json` where given (a header row first for CSV).
     FleetReport(std::ostream* csv, std::ostream* json);
 
-    /// Reads one log. A file found in a folder that holds no record of the tool's is another
-    /// program's and counts for nothing more; one named on the command line is unreadable.
+    /// Reads one log, if it is a regular file. A file found in a folder that is no log (a FIFO,
+    /// a device) or holds no record of the tool's is another program's and counts for nothing
+    /// more; one named on the command line is unreadable.
     void Read(const std::filesystem::path& path, bool named);
 
-    /// A file or folder that could not be read, and why.
+    /// A file or folder that could not be read, and why: a row of its own in the tables, a
+    /// line in the summary for the first few.
     void Unreadable(const std::filesystem::path& path, const std::string& reason);
 
     void PrintSummary(std::ostream& out) const;
@@ -51,6 +57,9 @@ class FleetReport {
 
   private:
     void Row(const std::string& log, const Run& run);
+    void UnreadableRow(const std::string& log, const std::string& reason);
+    void NotRead(const std::string& shown, const std::string& reason, bool named,
+                 const std::filesystem::path& path);
     size_t Count(LogState state) const;
     std::string ReadLine() const;
 
@@ -67,7 +76,8 @@ class FleetReport {
     size_t runs_ = 0;
     std::map<LogState, size_t> states_;
     std::map<long long, size_t> failedByError_;                    // -1: a failure without a number
-    std::vector<std::pair<std::string, std::string>> unreadable_;  // path, reason
+    std::vector<std::pair<std::string, std::string>> unreadable_;  // path, reason: the first few
+    size_t unreadableFiles_ = 0;
     std::vector<std::pair<std::string, std::string>> others_;
     size_t otherFiles_ = 0;
     std::vector<Look> looks_;

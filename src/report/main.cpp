@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "report/fleet_report.h"
+#include "report/log_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,9 +31,16 @@ bool EndsInLog(const fs::path& path) {
     return extension == ".log";
 }
 
+// What the report reads, in order: a log, or a folder that could not be read, and why.
+struct Input {
+    fs::path path;
+    bool named;          // named on the command line, not found in a folder
+    std::string reason;  // a folder's that could not be read; empty for a log
+};
+
 // Every file below the folder whose name ends in .log, in order; links to folders are not
 // followed, so no link can loop. A folder that can't be read is reported, and the rest read.
-void ReadFolder(const fs::path& root, FleetReport& report) {
+void FindLogs(const fs::path& root, std::vector<Input>& inputs) {
     std::vector<fs::path> folders{root};
     std::vector<fs::path> logs;
     while (!folders.empty()) {
@@ -42,15 +51,18 @@ void ReadFolder(const fs::path& root, FleetReport& report) {
         for (fs::directory_iterator it(folder, error), end; !error && it != end;
              it.increment(error)) {
             std::error_code kind;
-            if (it->is_directory(kind) && !it->is_symlink(kind)) below.push_back(it->path());
-            else if (EndsInLog(it->path())) logs.push_back(it->path());
+            if (it->symlink_status(kind).type() == fs::file_type::directory) {
+                below.push_back(it->path());
+            } else if (EndsInLog(it->path())) {
+                logs.push_back(it->path());
+            }
         }
-        if (error) report.Unreadable(folder, error.message());
+        if (error) inputs.push_back({folder, false, error.message()});
         std::sort(below.rbegin(), below.rend());
         folders.insert(folders.end(), below.begin(), below.end());
     }
     std::sort(logs.begin(), logs.end());
-    for (const fs::path& log : logs) report.Read(log, false);
+    for (const fs::path& log : logs) inputs.push_back({log, false, ""});
 }
 
 // Standard output for "-"; otherwise the file, made anew.
@@ -59,6 +71,70 @@ std::ostream* OpenOutput(const std::string& name, std::ofstream& file) {
     if (name == "-") return &std::cout;
     file.open(fs::u8path(name), std::ios::binary | std::ios::trunc);
     return file ? &file : nullptr;
+}
+
+// An output as it is compared: the file it names where that exists, else its path made whole.
+struct OutputTarget {
+    std::string option;
+    std::string name;
+    std::optional<FileIdentity> identity;
+    fs::path whole;
+};
+
+bool SameTarget(const OutputTarget& a, const OutputTarget& b) {
+    if (a.name == "-" || b.name == "-") return a.name == b.name;
+    if (a.identity && b.identity) return *a.identity == *b.identity;
+    return IsSamePathSpelled(a.whole, b.whole);
+}
+
+// Why the outputs can't be written as asked: two name one file, or one names a log to read,
+// which its making would empty before it was read. Empty when they can.
+std::string OutputsInTheWay(const std::vector<OutputTarget>& outputs,
+                            const std::vector<Input>& inputs) {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        for (size_t j = i + 1; j < outputs.size(); ++j) {
+            if (SameTarget(outputs[i], outputs[j])) {
+                return outputs[i].option + " and " + outputs[j].option +
+                       " name one file: " + outputs[i].name;
+            }
+        }
+    }
+    const bool anyExists = std::any_of(outputs.begin(), outputs.end(),
+                                       [](const OutputTarget& output) { return output.identity; });
+    for (const Input& input : inputs) {
+        if (!anyExists) break;
+        // Only regular files are read; what else a share holds is never opened, not even here.
+        std::error_code error;
+        if (!input.reason.empty() || !fs::is_regular_file(input.path, error)) continue;
+        const std::optional<FileIdentity> identity = IdentifyFile(input.path);
+        for (const OutputTarget& output : outputs) {
+            if (identity && output.identity && *identity == *output.identity) {
+                return output.option + " names a log to read: " + output.name;
+            }
+        }
+    }
+    return "";
+}
+
+std::vector<OutputTarget> OutputTargets(
+    std::initializer_list<std::pair<const char*, const std::string*>> options) {
+    std::vector<OutputTarget> targets;
+    for (const auto& [option, name] : options) {
+        if (name->empty()) continue;
+        OutputTarget target{option, *name, std::nullopt, {}};
+        if (*name != "-") {
+            std::error_code error;
+            target.identity = IdentifyFile(fs::u8path(*name));
+            target.whole = fs::weakly_canonical(fs::absolute(fs::u8path(*name), error), error);
+        }
+        targets.push_back(std::move(target));
+    }
+    return targets;
+}
+
+int UsageError(const CLI::App& app, const std::string& what) {
+    std::cerr << "castorel-report: " << TerminalText(ValidUtf8(what)) << "\n\n" << app.help();
+    return kUsageError;
 }
 
 int Report(int argc, char** argv) {
@@ -85,17 +161,23 @@ int Report(int argc, char** argv) {
         std::cout << app.help();
         return 0;
     } catch (const CLI::ParseError& error) {
-        std::cerr << "castorel-report: " << error.what() << "\n\n" << app.help();
+        std::cerr << "castorel-report: " << TerminalText(ValidUtf8(error.what())) << "\n\n"
+                  << app.help();
         return kUsageError;
     }
+    std::vector<Input> inputs;
     for (const std::string& path : paths) {
+        const fs::path named = fs::u8path(path);
         std::error_code error;
-        if (!fs::exists(fs::symlink_status(fs::u8path(path), error))) {
-            std::cerr << "castorel-report: no such file or folder: " << path << "\n\n"
-                      << app.help();
-            return kUsageError;
+        if (!fs::exists(fs::symlink_status(named, error))) {
+            return UsageError(app, "no such file or folder: " + path);
         }
+        if (fs::is_directory(named, error)) FindLogs(named, inputs);
+        else inputs.push_back({named, true, ""});
     }
+    const std::string inTheWay = OutputsInTheWay(
+        OutputTargets({{"--csv", &csvName}, {"--json", &jsonName}, {"--html", &htmlName}}), inputs);
+    if (!inTheWay.empty()) return UsageError(app, inTheWay);
     std::ofstream csvFile;
     std::ofstream jsonFile;
     std::ofstream htmlFile;
@@ -105,16 +187,14 @@ int Report(int argc, char** argv) {
     for (const auto& [name, stream] :
          {std::pair{csvName, csv}, std::pair{jsonName, json}, std::pair{htmlName, html}}) {
         if (!name.empty() && !stream) {
-            std::cerr << "castorel-report: can't write " << name << "\n";
+            std::cerr << "castorel-report: can't write " << TerminalText(ValidUtf8(name)) << "\n";
             return kUsageError;
         }
     }
     FleetReport report(csv, json);
-    for (const std::string& path : paths) {
-        const fs::path named = fs::u8path(path);
-        std::error_code error;
-        if (fs::is_directory(named, error)) ReadFolder(named, report);
-        else report.Read(named, true);
+    for (const Input& input : inputs) {
+        if (input.reason.empty()) report.Read(input.path, input.named);
+        else report.Unreadable(input.path, input.reason);
     }
     if (html) report.PrintPage(*html);
     // A table on standard output keeps it to itself; the summary goes beside it.
@@ -128,7 +208,7 @@ int Main(int argc, char** argv) {
     try {
         return Report(argc, argv);
     } catch (const std::exception& error) {
-        std::cerr << "castorel-report: " << error.what() << "\n";
+        std::cerr << "castorel-report: " << TerminalText(ValidUtf8(error.what())) << "\n";
         return 1;
     }
 }

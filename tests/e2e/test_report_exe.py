@@ -1,6 +1,7 @@
 """castorel-report.exe under Wine: a folder of logs whose PCs are named in several scripts reads
 into the same CSV and JSON as the Linux build's (the paths' separators aside), with the same
-exit status."""
+exit status; a link to /dev/zero among them ends as no log, and outputs that name one file or a
+log are refused."""
 import os
 import shutil
 import subprocess
@@ -26,23 +27,45 @@ FLEET = {
 
 
 class ReportExeTest(unittest.TestCase):
-    def test_reads_a_fleet_as_the_linux_build_does(self):
-        pc = SandboxPc(os.environ["SANDBOX_ROOT"]).ensure().reset()
+    def setUp(self):
+        self.pc = SandboxPc(os.environ["SANDBOX_ROOT"]).ensure().reset()
         for name, data in FLEET.items():
-            (pc.put_folder("C:\\fleet") / name).mkdir()
-            (pc.windows_path("C:\\fleet") / name / "Castorel.log").write_bytes(data)
-        shutil.copyfile(os.environ["REPORT_WINDOWS_EXE"], pc.windows_path("C:\\report.exe"))
-        for option in ("--csv", "--json"):
-            windows = pc.start("C:\\report.exe", [option, "-", "fleet"], cwd=pc.c,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL)
-            rows, _ = windows.communicate(timeout=120)
-            linux = subprocess.run([os.environ["REPORT_EXE"], option, "-", "fleet"], cwd=pc.c,
-                                   capture_output=True, check=False)
+            (self.pc.put_folder("C:\\fleet") / name).mkdir()
+            (self.pc.windows_path("C:\\fleet") / name / "Castorel.log").write_bytes(data)
+        os.symlink("/dev/zero", self.pc.windows_path("C:\\fleet") / "zero.log")
+        shutil.copyfile(os.environ["REPORT_WINDOWS_EXE"], self.pc.windows_path("C:\\report.exe"))
+
+    def report(self, *args):
+        """The Windows build's run: its standard output and status; a hang fails the test."""
+        windows = self.pc.start("C:\\report.exe", list(args), cwd=self.pc.c,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        try:
+            return windows.communicate(timeout=120)[0], windows.returncode
+        finally:
+            windows.kill()
+
+    def test_reads_a_fleet_as_the_linux_build_does(self):
+        pc = self.pc
+        for option in ("--csv", "--json", None):
+            rows, status = self.report(*([option, "-"] if option else []), "fleet")
+            linux = subprocess.run([os.environ["REPORT_EXE"], *([option, "-"] if option else []),
+                                    "fleet"], cwd=pc.c, capture_output=True, check=False)
             self.assertEqual(rows.replace(b"\\\\", b"/").replace(b"\\", b"/"),
                              linux.stdout.replace(b"\\\\", b"/").replace(b"\\", b"/"))
-            self.assertEqual((windows.returncode, len(linux.stdout.splitlines())),
-                             (linux.returncode, len(FLEET) + (option == "--csv")))
+            self.assertEqual(status, linux.returncode)
+            if option:
+                self.assertEqual(len(rows.splitlines()), len(FLEET) + (option == "--csv"))
+        self.assertIn(b"zero.log: a device, not a regular file", rows)
+
+    def test_outputs_that_name_one_file_or_a_log_are_refused(self):
+        log = self.pc.windows_path("C:\\fleet\\PC-001\\Castorel.log")
+        for outputs in (["--csv", "out.csv", "--json", "OUT.CSV"],
+                        ["--csv", "FLEET\\pc-001\\castorel.log"]):
+            with self.subTest(outputs):
+                self.assertEqual(self.report(*outputs, "fleet")[1], 2)
+                self.assertEqual(log.read_bytes(), FLEET["PC-001"])
+                self.assertFalse(self.pc.windows_path("C:\\out.csv").exists())
 
 
 if __name__ == "__main__":

@@ -48,8 +48,9 @@ class ReportTest(unittest.TestCase):
         subprocess.run(["rm", "-rf", str(self.folder)], check=True)
 
     def report(self, *args, cwd=None):
+        """The report's run; one that would hang fails the test by its timeout instead."""
         return subprocess.run([REPORT, *map(str, args)], capture_output=True, check=False,
-                              cwd=cwd)
+                              cwd=cwd, timeout=60)
 
     def rows(self, data, name="Castorel.log"):
         """The CSV rows of one log, read back with Python's csv module."""
@@ -171,6 +172,80 @@ class ReportTest(unittest.TestCase):
             self.assertEqual(result.returncode, 2, args)
             self.assertIn(b"castorel-report:", result.stderr)
             self.assertIn(b"Usage:", result.stderr)
+
+    def test_a_share_that_holds_anything_is_read_to_its_end(self):
+        share = self.folder / "share"
+        (share / "pc").mkdir(parents=True)
+        (share / "pc" / "Castorel.log").write_bytes(utf16(PASSED))
+        os.mkfifo(share / "x.log")
+        for name, device in (("zero.log", "/dev/zero"), ("random.log", "/dev/urandom")):
+            os.symlink(device, share / name)
+        (share / "folder").mkdir()
+        os.symlink("folder", share / "folder.log")
+        result = self.report(share)
+        summary = result.stdout.decode()
+        self.assertEqual(result.returncode, 0, summary)
+        self.assertIn("x.log: a FIFO, not a regular file", summary)
+        self.assertIn("zero.log: a device, not a regular file", summary)
+        self.assertIn("random.log: a device, not a regular file", summary)
+        self.assertNotIn("folder.log", summary)
+        # Named, a FIFO must be a log, and is never waited for.
+        result = self.report(share / "x.log")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"x.log: a FIFO, not a regular file", result.stdout)
+
+    def test_outputs_never_write_over_a_log_or_each_other(self):
+        log = self.folder / "pc" / "Castorel.log"
+        log.parent.mkdir()
+        log.write_bytes(utf16(PASSED))
+        os.link(log, self.folder / "second-name.csv")
+        os.symlink(log, self.folder / "link.csv")
+        (self.folder / "kept.csv").write_bytes(b"kept")
+        fresh = self.folder / "fresh.csv"
+        for outputs in (["--csv", "out.csv", "--json", "out.csv"],
+                        ["--csv", "out.csv", "--html", "./sub/../out.csv"],
+                        ["--csv", "kept.csv", "--json", "link.csv", "--html", "kept.csv"],
+                        ["--csv", "-", "--json", "-"],
+                        ["--csv", log], ["--json", "second-name.csv"], ["--html", "link.csv"]):
+            with self.subTest(outputs):
+                result = self.report(*outputs, "pc", cwd=self.folder)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(b"Usage:", result.stderr)
+                self.assertEqual(log.read_bytes(), utf16(PASSED))
+                self.assertEqual((self.folder / "kept.csv").read_bytes(), b"kept")
+                self.assertFalse((self.folder / "out.csv").exists())
+        self.assertEqual(self.report("--csv", fresh, "--json", "-", "pc", cwd=self.folder)
+                         .returncode, 0)
+
+    def test_the_terminal_gets_text_and_the_tables_every_unreadable_file(self):
+        forged = "a\x1b[2J\x07\r\x7f\x9b\nserviced (PASS, copied)          999"
+        pc = self.folder / forged
+        pc.mkdir()
+        (pc / "Castorel.log").write_bytes(utf16(FAILED))
+        for number in range(50):
+            os.symlink("gone", pc / f"lost{number:02}.log")
+        result = self.report("--csv", self.folder / "runs.csv", "--json", self.folder / "runs.jsonl",
+                             pc)
+        summary = result.stdout.decode()
+        self.assertEqual(result.returncode, 1)
+        self.assertFalse(set(summary) & set("\x1b\x07\r\x7f\x9b"), summary)
+        self.assertNotIn("\nserviced (PASS, copied)          999", summary)
+        self.assertIn("a\\x1b[2J\\x07\\x0d\\x7f\\x9b\\x0aserviced", summary)
+        self.assertIn("lost19.log: No such file or directory\n  and 30 more\n", summary)
+        self.assertEqual(summary.count("lost"), 39)  # 20 unreadable; 19 beside the failed log
+        self.assertIn("  unreadable                       50\n", summary)
+        rows = list(csv.DictReader(io.StringIO(
+            (self.folder / "runs.csv").read_bytes().decode("utf-8-sig"), newline="")))
+        lines = [json.loads(line) for line in
+                 (self.folder / "runs.jsonl").read_bytes().decode().splitlines()]
+        for table in (rows, lines):
+            self.assertEqual(len(table), 51)
+            self.assertTrue(all(forged in str(entry["log"]) for entry in table))
+            lost = [entry for entry in table if "lost" in entry["log"]]
+            self.assertEqual(len(lost), 50)
+            self.assertTrue(all("unreadable: No such file or directory" in str(entry["notes"])
+                                and not entry["run"] for entry in lost))
+        self.assertEqual([list(line) for line in lines], [FIELDS] * 51)
 
 
 if __name__ == "__main__":
