@@ -2,7 +2,11 @@
 # without a link timestamp so that two builds of one commit are byte-identical.
 add_executable(Castorel
   src/app/main.cpp
-  src/platform/platform_operations_win32.cpp
+  src/platform/process_win32.cpp
+  src/platform/files_win32.cpp
+  src/platform/identity_win32.cpp
+  src/platform/rights_win32.cpp
+  src/platform/shell_copy_win32.cpp
   res/castorel.rc
 )
 

@@ -28,7 +28,11 @@ add_test(NAME unit_tests_under_wine COMMAND castorel_tests)
 # The real calls' answers that no scenario can lay out.
 add_executable(win32_answers_tests
   ${PROJECT_SOURCE_DIR}/tests/win32_answers_test.cpp
-  ${PROJECT_SOURCE_DIR}/src/platform/platform_operations_win32.cpp)
+  ${PROJECT_SOURCE_DIR}/src/platform/process_win32.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/files_win32.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/identity_win32.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/rights_win32.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/shell_copy_win32.cpp)
 target_link_libraries(win32_answers_tests PRIVATE castorel_logic shell32 shlwapi user32 advapi32
   GTest::gtest_main)
 target_link_options(win32_answers_tests PRIVATE -static)

@@ -25,5 +25,6 @@ while read -r folder; do
 done < <(x86_64-w64-mingw32-g++-posix -x c++ -E -v /dev/null 2>&1 |
          sed -n '/^#include <...> search starts here:/,/^End of search list/p' |
          sed -n 's/^ \(.*\/include\/c++.*\)$/\1/p')
-tidy -p build/windows "${cross_headers[@]}" src/platform/platform_operations_win32.cpp
+mapfile -t windows < <(git ls-files 'src/*_win32.cpp')
+tidy -p build/windows "${cross_headers[@]}" "${windows[@]}"
 echo "lint: format and clang-tidy clean"

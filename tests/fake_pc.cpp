@@ -168,7 +168,11 @@ std::u16string FakePc::FileText(const std::u16string& path) const {
     return found == entries.end() ? u"" : found->second.content;
 }
 
-// --- the platform operations ---
+// The platform operations, in the groups of platform_operations.h.
+
+// --- the process and its console ---
+
+ProcessSession QueryProcessSession() { return thePc.session; }
 
 size_t GetModulePath(char16_t* buffer, size_t capacity) {
     if (thePc.modulePathUnreadable) return 0;
@@ -189,6 +193,131 @@ void RemoveLastComponent(char16_t* path) {
         path[rootSlash ? slash + 1 : slash] = 0;
     }
 }
+
+unsigned QueryDriveType(const char16_t* root) {
+    const std::u16string text = CheckedPath(root, "QueryDriveType");
+    if (!IsDriveRoot(text)) ADD_FAILURE() << "not a drive root: " << Narrow(text);
+    const auto found = thePc.driveTypes.find(text[0]);
+    return found == thePc.driveTypes.end() ? 1 : found->second;  // 1: no root directory
+}
+
+LocalClock ReadLocalClock() {
+    const size_t last = thePc.clockReadings.size() - 1;
+    return thePc.clockReadings[std::min(thePc.clockReads++, last)];
+}
+
+void WriteToStandardOutput(const char* bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (bytes[i] == '\n') thePc.console += '\r';
+        thePc.console += bytes[i];
+    }
+}
+
+// --- identities and final paths ---
+
+namespace {
+
+// Reads final paths as the system resolves them: a link shown as a file leads elsewhere.
+class FinalPaths : public FinalPathReader {
+  public:
+    FinalPaths(const std::u16string& file, const std::u16string& folder)
+        : file_(u"\\\\?\\" + file), folder_(u"\\\\?\\" + folder) {}
+
+    bool Read(PathForm, char16_t (&file)[kFinalPathCapacity],
+              char16_t (&folder)[kFinalPathCapacity]) override {
+        return ComposeText(file, u"%s", {file_.c_str()}) &&
+               ComposeText(folder, u"%s", {folder_.c_str()});
+    }
+
+  private:
+    const std::u16string file_;
+    const std::u16string folder_;
+};
+
+}  // namespace
+
+FolderIdentity IdentifyFolder(const char16_t* path) {
+    return IdentityOfFolder(Canonical(CheckedPath(path, "IdentifyFolder")));
+}
+
+FolderIdentity IdentifyFolderOf(const char16_t* path) {
+    return IdentityOfFolder(ParentOf(Canonical(CheckedPath(path, "IdentifyFolderOf"))));
+}
+
+int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
+    const std::u16string canonical = Canonical(CheckedPath(path, "MakeAdministratorsFolder"));
+    const auto appeared = thePc.appearing.find(canonical);
+    if (appeared != thePc.appearing.end()) thePc.entries[canonical] = appeared->second;
+    if (thePc.entries.count(canonical) > 0) return kErrorAlreadyExists;
+    if (!ParentFolderExists(canonical)) return 3;
+    thePc.madeFolders.push_back(canonical);
+    thePc.AddFolder(canonical);
+    made = IdentityOfFolder(canonical);
+    return 0;
+}
+
+// --- owners, rights and the take-over ---
+
+OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
+    const std::u16string text = CheckedPath(path, "ReadOwner");
+    const FakeEntry* entry = Lookup(text);
+    if (!entry || entry->owner.empty() || entry->owner.size() >= kSidTextCapacity) {
+        return OwnerAnswer::Unreadable;
+    }
+    sid[entry->owner.copy(sid, kSidTextCapacity - 1)] = 0;
+    return OwnerAnswer::Read;
+}
+
+bool VolumeKeepsOwners(const char16_t* path) {
+    const std::u16string text = Canonical(CheckedPath(path, "VolumeKeepsOwners"));
+    return text.empty() || thePc.drivesWithoutOwners.find(text[0]) == std::u16string::npos;
+}
+
+bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]) {
+    sid[thePc.tokenUser.copy(sid, kSidTextCapacity - 1)] = 0;
+    return true;
+}
+
+Membership QueryAdministratorsMembership(const char16_t* sid) {
+    const auto found = thePc.administrators.find(sid);
+    return found == thePc.administrators.end() ? Membership::NotMember : found->second;
+}
+
+namespace {
+
+// A file or folder without a DACL, or with an entry the guard finds open, gets the tool's
+// rights and is judged again.
+int JudgeRights(const std::u16string& canonical, RightsGuard& guard) {
+    char16_t sid[kSidTextCapacity] = {};
+    const OwnerAnswer owner = ReadOwner(canonical.c_str(), sid);
+    const bool keepsOwners = VolumeKeepsOwners(canonical.c_str());
+    if (!guard.TrustsOwner(owner, sid) && keepsOwners) return 5;
+    FakeEntry& entry = thePc.entries.at(canonical);
+    const auto open = [&] {
+        return keepsOwners && (entry.noDacl || std::any_of(entry.dacl.begin(), entry.dacl.end(),
+                                                           [&](const AccessEntry& e) {
+                                                               return guard.OpensToOthers(e);
+                                                           }));
+    };
+    if (!open()) return 0;
+    if (entry.rightsError != 0) return entry.rightsError;
+    thePc.takenOver.push_back(canonical);
+    entry.noDacl = false;
+    entry.dacl.clear();
+    return open() ? 5 : 0;
+}
+
+}  // namespace
+
+int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity) {
+    const std::u16string canonical = Canonical(CheckedPath(path, "GuardFolder"));
+    const FolderIdentity found = IdentityOfFolder(canonical);
+    if (identity) *identity = found;
+    if (!found.known) return kErrorReparsePointEncountered;
+    return JudgeRights(canonical, guard);
+}
+
+// --- files, listings and marks ---
 
 EntryFacts QueryEntry(const char16_t* path) {
     const std::u16string text = CheckedPath(path, "QueryEntry");
@@ -217,31 +346,6 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
     return 0;
 }
 
-OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
-    const std::u16string text = CheckedPath(path, "ReadOwner");
-    const FakeEntry* entry = Lookup(text);
-    if (!entry || entry->owner.empty() || entry->owner.size() >= kSidTextCapacity) {
-        return OwnerAnswer::Unreadable;
-    }
-    sid[entry->owner.copy(sid, kSidTextCapacity - 1)] = 0;
-    return OwnerAnswer::Read;
-}
-
-bool VolumeKeepsOwners(const char16_t* path) {
-    const std::u16string text = Canonical(CheckedPath(path, "VolumeKeepsOwners"));
-    return text.empty() || thePc.drivesWithoutOwners.find(text[0]) == std::u16string::npos;
-}
-
-bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]) {
-    sid[thePc.tokenUser.copy(sid, kSidTextCapacity - 1)] = 0;
-    return true;
-}
-
-Membership QueryAdministratorsMembership(const char16_t* sid) {
-    const auto found = thePc.administrators.find(sid);
-    return found == thePc.administrators.end() ? Membership::NotMember : found->second;
-}
-
 // Letters as the system's comparison folds them, as far as the tests need: ASCII, Latin-1's and
 // the Greek sigma. The store itself folds ASCII only, so FU can hold two names that the
 // reserve takes for one, as on a file system that tells them apart.
@@ -258,49 +362,6 @@ int CompareNames(const char16_t* a, const char16_t* b) {
         if (x == 0) return 0;
     }
 }
-
-namespace {
-
-// Reads final paths as the system resolves them: a link shown as a file leads elsewhere.
-class FinalPaths : public FinalPathReader {
-  public:
-    FinalPaths(const std::u16string& file, const std::u16string& folder)
-        : file_(u"\\\\?\\" + file), folder_(u"\\\\?\\" + folder) {}
-
-    bool Read(PathForm, char16_t (&file)[kFinalPathCapacity],
-              char16_t (&folder)[kFinalPathCapacity]) override {
-        return ComposeText(file, u"%s", {file_.c_str()}) &&
-               ComposeText(folder, u"%s", {folder_.c_str()});
-    }
-
-  private:
-    const std::u16string file_;
-    const std::u16string folder_;
-};
-
-// A file or folder without a DACL, or with an entry the guard finds open, gets the tool's
-// rights and is judged again.
-int JudgeRights(const std::u16string& canonical, RightsGuard& guard) {
-    char16_t sid[kSidTextCapacity] = {};
-    const OwnerAnswer owner = ReadOwner(canonical.c_str(), sid);
-    const bool keepsOwners = VolumeKeepsOwners(canonical.c_str());
-    if (!guard.TrustsOwner(owner, sid) && keepsOwners) return 5;
-    FakeEntry& entry = thePc.entries.at(canonical);
-    const auto open = [&] {
-        return keepsOwners && (entry.noDacl || std::any_of(entry.dacl.begin(), entry.dacl.end(),
-                                                           [&](const AccessEntry& e) {
-                                                               return guard.OpensToOthers(e);
-                                                           }));
-    };
-    if (!open()) return 0;
-    if (entry.rightsError != 0) return entry.rightsError;
-    thePc.takenOver.push_back(canonical);
-    entry.noDacl = false;
-    entry.dacl.clear();
-    return open() ? 5 : 0;
-}
-
-}  // namespace
 
 // Hard links are the scenario table's: this PC's files have one name each.
 MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite) {
@@ -321,41 +382,6 @@ MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t l
     if (entry.markError != 0) return {entry.markError, 1};
     entry.lastWrite = KeptTime(canonical, entry.lastWrite, lastWrite);
     return {0, 1};
-}
-
-unsigned QueryDriveType(const char16_t* root) {
-    const std::u16string text = CheckedPath(root, "QueryDriveType");
-    if (!IsDriveRoot(text)) ADD_FAILURE() << "not a drive root: " << Narrow(text);
-    const auto found = thePc.driveTypes.find(text[0]);
-    return found == thePc.driveTypes.end() ? 1 : found->second;  // 1: no root directory
-}
-
-FolderIdentity IdentifyFolder(const char16_t* path) {
-    return IdentityOfFolder(Canonical(CheckedPath(path, "IdentifyFolder")));
-}
-
-FolderIdentity IdentifyFolderOf(const char16_t* path) {
-    return IdentityOfFolder(ParentOf(Canonical(CheckedPath(path, "IdentifyFolderOf"))));
-}
-
-int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
-    const std::u16string canonical = Canonical(CheckedPath(path, "MakeAdministratorsFolder"));
-    const auto appeared = thePc.appearing.find(canonical);
-    if (appeared != thePc.appearing.end()) thePc.entries[canonical] = appeared->second;
-    if (thePc.entries.count(canonical) > 0) return kErrorAlreadyExists;
-    if (!ParentFolderExists(canonical)) return 3;
-    thePc.madeFolders.push_back(canonical);
-    thePc.AddFolder(canonical);
-    made = IdentityOfFolder(canonical);
-    return 0;
-}
-
-int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity) {
-    const std::u16string canonical = Canonical(CheckedPath(path, "GuardFolder"));
-    const FolderIdentity found = IdentityOfFolder(canonical);
-    if (identity) *identity = found;
-    if (!found.known) return kErrorReparsePointEncountered;
-    return JudgeRights(canonical, guard);
 }
 
 void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,
@@ -381,7 +407,7 @@ bool CopyFileOverwrite(const char16_t* source, const char16_t* destination) {
     return true;
 }
 
-ProcessSession QueryProcessSession() { return thePc.session; }
+// --- the shell's copy ---
 
 int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
               bool errorsWithoutDialog) {
@@ -397,16 +423,4 @@ int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
         CopyTree(Canonical(source.substr(0, source.size() - 2)), Canonical(destination));
     thePc.entries.insert(thePc.appearingDuringCopy.begin(), thePc.appearingDuringCopy.end());
     return result;
-}
-
-LocalClock ReadLocalClock() {
-    const size_t last = thePc.clockReadings.size() - 1;
-    return thePc.clockReadings[std::min(thePc.clockReads++, last)];
-}
-
-void WriteToStandardOutput(const char* bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (bytes[i] == '\n') thePc.console += '\r';
-        thePc.console += bytes[i];
-    }
 }

@@ -1,5 +1,7 @@
-// The operations through which the logic reaches the system. The Windows build links
-// platform_operations_win32.cpp; the host tests link an in-memory PC with the same functions.
+// The operations through which the logic reaches the system, grouped by what they ask it. The
+// Windows build links one *_win32.cpp file for each group; the host tests link an in-memory PC
+// with the same functions (tests/fake_pc.cpp, in the same groups). Portable helpers built on
+// them sit beside each group's Windows file.
 // Everything in this header is portable: text is UTF-16 held as char16_t code units.
 #pragma once
 
@@ -7,6 +9,17 @@
 #include <cstdint>
 
 #include "platform/text_format.h"
+
+// ================================================================================================
+// Numbers the system's calls answer with, which the logic names.
+// ================================================================================================
+
+constexpr int kErrorAlreadyExists = 183;
+constexpr int kErrorReparsePointEncountered = 4395;
+
+// ================================================================================================
+// The process and its console: process_win32.cpp; the console's text rules in console_text.cpp.
+// ================================================================================================
 
 // The entry's first acts, in this order, before anything loads a DLL or touches a drive. Each
 // takes what the system offers and skips what an older one lacks.
@@ -36,77 +49,37 @@ size_t GetModulePath(char16_t* buffer, size_t capacity);
 /// its `\`.
 void RemoveLastComponent(char16_t* path);
 
-/// What a name is, as a copy would meet it. A link is a name-surrogate reparse point (symbolic
-/// link, junction, mount point): it leads elsewhere. Other reparse points (deduplicated,
-/// compressed or cloud files) are the file or folder they hold.
-enum class EntryKind { Missing, File, Folder, Link };
-
-struct EntryFacts {
-    EntryKind kind;
-    uint64_t size;       // a file's bytes; 0 for anything else
-    uint64_t lastWrite;  // when it was last written, in 100 ns ticks (FILETIME); 0 if missing
-};
-
-/// What exactly this name is; a link at it is reported as a link, never followed. No wildcards.
-EntryFacts QueryEntry(const char16_t* path);
-
-/// Whether a file or folder of exactly this name exists, whatever it is. No wildcards.
-inline bool PathExists(const char16_t* path) { return QueryEntry(path).kind != EntryKind::Missing; }
-
-/// Receives the entries of a folder, one at a time.
-class FolderVisitor {
-  public:
-    /// The entry's own name (no folder part). Returns false to end the listing early.
-    virtual bool Visit(const char16_t* name, const EntryFacts& facts) = 0;
-
-  protected:
-    ~FolderVisitor() = default;
-};
-
-/// Hands every entry of the folder but `.` and `..` to the visitor, in the system's order.
-/// Returns 0, or the system's error number when the folder can't be listed; 206 when the
-/// folder's path with `\*` would not fit kMaxPath. The search ends before this returns.
-int ListFolder(const char16_t* folder, FolderVisitor& visitor);
-
-/// Room for a security identifier in text form ("S-1-5-21-…"): at most 15 sub-authorities of
-/// up to 10 digits each, terminator included.
-constexpr size_t kSidTextCapacity = 192;
-
-enum class OwnerAnswer {
-    Read,        // the owner's SID was read
-    Unreadable,  // the file or folder could not be opened, or its owner not read
-};
-
-/// The owner of exactly this file or folder, as SID text; a link at it is asked itself, never
-/// followed. On a volume that keeps no owners the answer means nothing: VolumeKeepsOwners tells.
-OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]);
-
-/// Whether the volume of exactly this file or folder keeps owners and rights: false for FAT and
-/// exFAT; true when it can't be told.
-bool VolumeKeepsOwners(const char16_t* path);
-
-/// The SID of the user the tool's own token runs as; false when it can't be read.
-bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]);
-
-enum class Membership { Member, NotMember, Unknown };
-
-/// Whether the account is in this PC's Administrators group (S-1-5-32-544), directly or
-/// through the groups it belongs to, as the system works out its groups now. Unknown when that
-/// can't be established: an account unknown here, a domain that can't be reached.
-Membership QueryAdministratorsMembership(const char16_t* sid);
-
-/// Orders two names of one folder as the file system tells them apart: the system's own
-/// case-insensitive ordinal comparison, which folds letters beyond ASCII too. Negative, 0 (one
-/// name to the file system) or positive.
-int CompareNames(const char16_t* a, const char16_t* b);
-
 constexpr unsigned kDriveFixed = 3;
 
 /// The system's kind of drive for a root of the form `X:\`; kDriveFixed for a fixed disk.
 unsigned QueryDriveType(const char16_t* root);
 
-constexpr int kErrorAlreadyExists = 183;
-constexpr int kErrorReparsePointEncountered = 4395;
+/// The local time, as the system clock reads it now.
+struct LocalClock {
+    int year;  // in full, four digits
+    int month;
+    int day;
+    int hour;
+    int minute;
+    int second;
+};
+LocalClock ReadLocalClock();
+
+/// Writes bytes to standard output as it is, in text mode: each LF goes out as CR LF, and to
+/// a file or pipe the bytes are buffered until the normal end of the process.
+void WriteToStandardOutput(const char* bytes, size_t count);
+
+/// Formats to standard output as single bytes: a code unit up to U+00FF becomes that byte; a
+/// unit above it becomes `?` (the formats themselves are ASCII, so only substituted text has one).
+void PrintToConsole(const char16_t* format, std::initializer_list<FormatArg> args);
+
+/// Echoes a finished text to standard output, never read as a format. The echo stops at the
+/// first code unit above U+00FF.
+void EchoToConsole(const char16_t* text);
+
+// ================================================================================================
+// Identities and final paths: identity_win32.cpp; their judgment in final_path.cpp.
+// ================================================================================================
 
 /// Who a folder is, whatever path leads to it: its volume and its file ID there.
 struct FolderIdentity {
@@ -132,116 +105,6 @@ FolderIdentity IdentifyFolderOf(const char16_t* path);
 /// link fails. Returns 0 and identifies the folder made in `made`; kErrorAlreadyExists when the
 /// name is taken by anything, a link included; otherwise the system's error number.
 int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made);
-
-/// One entry of a file's or folder's DACL.
-struct AccessEntry {
-    bool allows;         // an allow entry; a deny entry grants nothing
-    bool forItself;      // applies to the file or folder itself (it is not inherit-only)
-    bool forSubfolders;  // passed on to folders made inside it
-    bool forFiles;       // passed on to files made inside it
-    uint32_t mask;       // the rights it names, generic rights as they are
-    char16_t sid[kSidTextCapacity];
-};
-
-/// Judges the owner and the DACL of a file or folder the copy writes into.
-class RightsGuard {
-  public:
-    /// Whether the owner, as ReadOwner answers, leaves it to administrators.
-    virtual bool TrustsOwner(OwnerAnswer answer, const char16_t* sid) = 0;
-    /// Whether the entry lets anyone but an administrator change it: a folder's entries, its
-    /// rights, or those of folders and files made inside it; a file's bytes, attributes or
-    /// rights.
-    virtual bool OpensToOthers(const AccessEntry& entry) = 0;
-
-  protected:
-    ~RightsGuard() = default;
-};
-
-/// Keeps a folder the copy writes into an administrators' alone. Opens exactly this folder (a
-/// link or a file there gives kErrorReparsePointEncountered), identifies it in `identity` unless
-/// that is null (identifying costs Wine as much as the rest), and
-/// has the guard judge its owner and DACL as read through that handle. A folder without a DACL,
-/// or with an entry that opens it to others, is taken over: through the same handle it gets
-/// the rights MakeAdministratorsFolder gives (its owner stays), passed on to all below it, and
-/// is judged again. Returns 0; the system's access-denied number for an owner the guard does
-/// not trust, or rights still open after the take-over; the system's number when the rights
-/// can't be read or set. A volume without owners and rights (FAT) passes.
-int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity);
-
-/// What was found at a file the copy will replace, and done to it.
-struct MarkAnswer {
-    int error;       // 0; the system's number; kErrorReparsePointEncountered: a folder there
-    unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
-};
-
-/// Readies a reserve file the copy will replace. Opens exactly this file for its attributes and
-/// rights only, which no other program's sharing can refuse, and counts its names; when it has
-/// just this one: the file opened must be no link and be the entry at `path` itself, by its
-/// final path (else kErrorReparsePointEncountered); the guard judges its owner and DACL, taken
-/// over as GuardFolder does with a file's rights (administrators and SYSTEM full control, users
-/// read and execute); then its last-write time is set (in 100 ns ticks). Never touches its bytes.
-MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite);
-
-/// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
-/// there: the file's folder is opened without following a link and must still be the one
-/// identified, and the file is opened inside that very folder and must be no link and have no
-/// second name. A record that can't be written whole is undone, so the file only ever holds
-/// whole records. Where the file's size is odd (something else wrote to it), one zero byte goes
-/// before the units in the same write, so that they start on a whole unit. At most kMaxPath
-/// units. The file is open only during the call and shared for reading only; a failure is
-/// silent.
-void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,
-                  size_t count);
-
-/// Copies a file, replacing an existing destination. Returns whether it was copied.
-bool CopyFileOverwrite(const char16_t* source, const char16_t* destination);
-
-/// Copies with the shell, without a progress window and answering yes to every question;
-/// with `errorsWithoutDialog`, a failure is returned rather than shown in a dialog. Each list
-/// holds one path ended by NUL, the list ended by a second NUL. Returns 0 on success, otherwise
-/// the shell's error number (ShellCopyResult says which).
-int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
-              bool errorsWithoutDialog);
-
-/// The local time, as the system clock reads it now.
-struct LocalClock {
-    int year;  // in full, four digits
-    int month;
-    int day;
-    int hour;
-    int minute;
-    int second;
-};
-LocalClock ReadLocalClock();
-
-/// Writes bytes to standard output as it is, in text mode: each LF goes out as CR LF, and to
-/// a file or pipe the bytes are buffered until the normal end of the process.
-void WriteToStandardOutput(const char* bytes, size_t count);
-
-// Portable operations built on the ones above (console_text.cpp, shell_copy_result.cpp,
-// final_path.cpp, owner_trust.cpp).
-
-/// Who owns a file or folder, as far as an elevated tool may trust what is there.
-enum class Owner {
-    Trusted,    // an administrator of this PC: Administrators, SYSTEM, TrustedInstaller, the
-                // user of the tool's own token, or a member of the Administrators group
-    Untrusted,  // anyone else, and an owner that can't be read or whose membership is unknown
-    None,       // the volume keeps no owners (FAT, exFAT)
-};
-
-/// Whether the account counts as an administrator of this PC, as Owner::Trusted describes.
-bool IsAdministratorAccount(const char16_t* sid);
-
-/// The owner of exactly this file or folder, judged; a link at it is asked itself.
-Owner QueryOwner(const char16_t* path);
-
-/// Formats to standard output as single bytes: a code unit up to U+00FF becomes that byte; a
-/// unit above it becomes `?` (the formats themselves are ASCII, so only substituted text has one).
-void PrintToConsole(const char16_t* format, std::initializer_list<FormatArg> args);
-
-/// Echoes a finished text to standard output, never read as a format. The echo stops at the
-/// first code unit above U+00FF.
-void EchoToConsole(const char16_t* text);
 
 /// Whether a reparse point leads elsewhere: a name surrogate (symbolic link, junction, mount
 /// point), or one whose tag the system did not report. Data deduplication, compression and
@@ -283,6 +146,167 @@ bool IsFinalPathOfLeafInFolder(const char16_t* fileFinalPath, const char16_t* fo
 /// drive-letter path, letter case in ASCII aside. Where it does not, the file may still lie
 /// there (a substituted drive, a share, a mount point): IsFileLeafOfFolder tells.
 bool IsDosFinalPathOf(const char16_t* fileFinalPath, const char16_t* path);
+
+// ================================================================================================
+// Owners, rights and the take-over: rights_win32.cpp; who counts as an administrator in
+// owner_trust.cpp.
+// ================================================================================================
+
+/// Room for a security identifier in text form ("S-1-5-21-…"): at most 15 sub-authorities of
+/// up to 10 digits each, terminator included.
+constexpr size_t kSidTextCapacity = 192;
+
+enum class OwnerAnswer {
+    Read,        // the owner's SID was read
+    Unreadable,  // the file or folder could not be opened, or its owner not read
+};
+
+/// The owner of exactly this file or folder, as SID text; a link at it is asked itself, never
+/// followed. On a volume that keeps no owners the answer means nothing: VolumeKeepsOwners tells.
+OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]);
+
+/// Whether the volume of exactly this file or folder keeps owners and rights: false for FAT and
+/// exFAT; true when it can't be told.
+bool VolumeKeepsOwners(const char16_t* path);
+
+/// The SID of the user the tool's own token runs as; false when it can't be read.
+bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]);
+
+enum class Membership { Member, NotMember, Unknown };
+
+/// Whether the account is in this PC's Administrators group (S-1-5-32-544), directly or
+/// through the groups it belongs to, as the system works out its groups now. Unknown when that
+/// can't be established: an account unknown here, a domain that can't be reached.
+Membership QueryAdministratorsMembership(const char16_t* sid);
+
+/// Who owns a file or folder, as far as an elevated tool may trust what is there.
+enum class Owner {
+    Trusted,    // an administrator of this PC: Administrators, SYSTEM, TrustedInstaller, the
+                // user of the tool's own token, or a member of the Administrators group
+    Untrusted,  // anyone else, and an owner that can't be read or whose membership is unknown
+    None,       // the volume keeps no owners (FAT, exFAT)
+};
+
+/// Whether the account counts as an administrator of this PC, as Owner::Trusted describes.
+bool IsAdministratorAccount(const char16_t* sid);
+
+/// The owner of exactly this file or folder, judged; a link at it is asked itself.
+Owner QueryOwner(const char16_t* path);
+
+/// One entry of a file's or folder's DACL.
+struct AccessEntry {
+    bool allows;         // an allow entry; a deny entry grants nothing
+    bool forItself;      // applies to the file or folder itself (it is not inherit-only)
+    bool forSubfolders;  // passed on to folders made inside it
+    bool forFiles;       // passed on to files made inside it
+    uint32_t mask;       // the rights it names, generic rights as they are
+    char16_t sid[kSidTextCapacity];
+};
+
+/// Judges the owner and the DACL of a file or folder the copy writes into.
+class RightsGuard {
+  public:
+    /// Whether the owner, as ReadOwner answers, leaves it to administrators.
+    virtual bool TrustsOwner(OwnerAnswer answer, const char16_t* sid) = 0;
+    /// Whether the entry lets anyone but an administrator change it: a folder's entries, its
+    /// rights, or those of folders and files made inside it; a file's bytes, attributes or
+    /// rights.
+    virtual bool OpensToOthers(const AccessEntry& entry) = 0;
+
+  protected:
+    ~RightsGuard() = default;
+};
+
+/// Keeps a folder the copy writes into an administrators' alone. Opens exactly this folder (a
+/// link or a file there gives kErrorReparsePointEncountered), identifies it in `identity` unless
+/// that is null (identifying costs Wine as much as the rest), and
+/// has the guard judge its owner and DACL as read through that handle. A folder without a DACL,
+/// or with an entry that opens it to others, is taken over: through the same handle it gets
+/// the rights MakeAdministratorsFolder gives (its owner stays), passed on to all below it, and
+/// is judged again. Returns 0; the system's access-denied number for an owner the guard does
+/// not trust, or rights still open after the take-over; the system's number when the rights
+/// can't be read or set. A volume without owners and rights (FAT) passes.
+int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity);
+
+// ================================================================================================
+// Files, listings and marks: files_win32.cpp.
+// ================================================================================================
+
+/// What a name is, as a copy would meet it. A link is a name-surrogate reparse point (symbolic
+/// link, junction, mount point): it leads elsewhere. Other reparse points (deduplicated,
+/// compressed or cloud files) are the file or folder they hold.
+enum class EntryKind { Missing, File, Folder, Link };
+
+struct EntryFacts {
+    EntryKind kind;
+    uint64_t size;       // a file's bytes; 0 for anything else
+    uint64_t lastWrite;  // when it was last written, in 100 ns ticks (FILETIME); 0 if missing
+};
+
+/// What exactly this name is; a link at it is reported as a link, never followed. No wildcards.
+EntryFacts QueryEntry(const char16_t* path);
+
+/// Whether a file or folder of exactly this name exists, whatever it is. No wildcards.
+inline bool PathExists(const char16_t* path) { return QueryEntry(path).kind != EntryKind::Missing; }
+
+/// Receives the entries of a folder, one at a time.
+class FolderVisitor {
+  public:
+    /// The entry's own name (no folder part). Returns false to end the listing early.
+    virtual bool Visit(const char16_t* name, const EntryFacts& facts) = 0;
+
+  protected:
+    ~FolderVisitor() = default;
+};
+
+/// Hands every entry of the folder but `.` and `..` to the visitor, in the system's order.
+/// Returns 0, or the system's error number when the folder can't be listed; 206 when the
+/// folder's path with `\*` would not fit kMaxPath. The search ends before this returns.
+int ListFolder(const char16_t* folder, FolderVisitor& visitor);
+
+/// Orders two names of one folder as the file system tells them apart: the system's own
+/// case-insensitive ordinal comparison, which folds letters beyond ASCII too. Negative, 0 (one
+/// name to the file system) or positive.
+int CompareNames(const char16_t* a, const char16_t* b);
+
+/// What was found at a file the copy will replace, and done to it.
+struct MarkAnswer {
+    int error;       // 0; the system's number; kErrorReparsePointEncountered: a folder there
+    unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
+};
+
+/// Readies a reserve file the copy will replace. Opens exactly this file for its attributes and
+/// rights only, which no other program's sharing can refuse, and counts its names; when it has
+/// just this one: the file opened must be no link and be the entry at `path` itself, by its
+/// final path (else kErrorReparsePointEncountered); the guard judges its owner and DACL, taken
+/// over as GuardFolder does with a file's rights (administrators and SYSTEM full control, users
+/// read and execute); then its last-write time is set (in 100 ns ticks). Never touches its bytes.
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite);
+
+/// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
+/// there: the file's folder is opened without following a link and must still be the one
+/// identified, and the file is opened inside that very folder and must be no link and have no
+/// second name. A record that can't be written whole is undone, so the file only ever holds
+/// whole records. Where the file's size is odd (something else wrote to it), one zero byte goes
+/// before the units in the same write, so that they start on a whole unit. At most kMaxPath
+/// units. The file is open only during the call and shared for reading only; a failure is
+/// silent.
+void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,
+                  size_t count);
+
+/// Copies a file, replacing an existing destination. Returns whether it was copied.
+bool CopyFileOverwrite(const char16_t* source, const char16_t* destination);
+
+// ================================================================================================
+// The shell's copy: shell_copy_win32.cpp; its answer judged in shell_copy_result.cpp.
+// ================================================================================================
+
+/// Copies with the shell, without a progress window and answering yes to every question;
+/// with `errorsWithoutDialog`, a failure is returned rather than shown in a dialog. Each list
+/// holds one path ended by NUL, the list ended by a second NUL. Returns 0 on success, otherwise
+/// the shell's error number (ShellCopyResult says which).
+int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
+              bool errorsWithoutDialog);
 
 constexpr int kErrorCancelled = 1223;
 

@@ -1,0 +1,190 @@
+// Files and folders on Windows as the copy and the log meet them: a name's kind, a folder's
+// listing, the system's comparison of names, the mark on a file the copy replaces, the log's
+// append and the companion's copy.
+#include <windows.h>
+
+#include "platform/win32.h"
+
+namespace {
+
+// A search's data carries the reparse tag, which tells a link from a deduplicated file.
+EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
+    const bool reparsePoint = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const uint64_t lastWrite = Ticks(found.ftLastWriteTime);
+    if (IsLinkReparsePoint(reparsePoint, found.dwReserved0)) {
+        return {EntryKind::Link, 0, lastWrite};
+    }
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return {EntryKind::Folder, 0, lastWrite};
+    }
+    return {EntryKind::File, FileSize(found.nFileSizeHigh, found.nFileSizeLow), lastWrite};
+}
+
+bool IsDotOrDotDot(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
+    // Write access only to undo a short write: every write names the end of the file.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    CreateInFolder(folder, leaf, FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES, nullptr,
+                   kFileOpenIf, kFileNonDirectoryFile, file);
+    return file;
+}
+
+// Appends at the end of the file whatever its handle's position; a write that does not go
+// whole is cut back to the size before it, so the file holds whole records only. A file of odd
+// size gets one zero byte first, so that this record and every later one decode.
+void AppendWhole(HANDLE file, const char16_t* units, size_t count) {
+    FILE_STANDARD_INFO before;
+    if (count > kMaxPath ||
+        !GetFileInformationByHandleEx(file, FileStandardInfo, &before, sizeof before)) {
+        return;
+    }
+    const DWORD pad = static_cast<DWORD>(before.EndOfFile.QuadPart & 1);
+    BYTE bytes[1 + kMaxPath * sizeof(char16_t)] = {};
+    const DWORD length = pad + static_cast<DWORD>(count * sizeof(char16_t));
+    memcpy(bytes + pad, units, count * sizeof(char16_t));
+    OVERLAPPED atEnd{};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
+    DWORD written = 0;
+    if (WriteFile(file, bytes, length, &written, &atEnd) && written == length) return;
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile = before.EndOfFile;
+    SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
+}
+
+DWORD SetLastWrite(HANDLE file, uint64_t lastWrite) {
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(lastWrite);
+    time.dwHighDateTime = static_cast<DWORD>(lastWrite >> 32);
+    return SetFileTime(file, nullptr, nullptr, &time) ? 0 : GetLastError();
+}
+
+}  // namespace
+
+// A file or folder opened itself, for reading what it is: a link at the path is not followed.
+HANDLE OpenItself(const char16_t* path, DWORD access) {
+    return CreateFileW(Wide(path), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// A handle whose kind can't be read counts as a link: nothing is written through it.
+bool ReadAttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& tag) {
+    return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) != FALSE;
+}
+
+bool IsLinkTag(const FILE_ATTRIBUTE_TAG_INFO& tag) {
+    return IsLinkReparsePoint((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
+                              tag.ReparseTag);
+}
+
+bool IsLinkHandle(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    return !ReadAttributeTag(handle, tag) || IsLinkTag(tag);
+}
+
+// A folder itself, no link: what identifying it also tells, for less.
+bool IsFolderItself(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    return ReadAttributeTag(handle, tag) && (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           !IsLinkTag(tag);
+}
+
+// One attribute query per name: the copy's checks ask for every file of FU, and a search for
+// an exact name costs several times more. Only a reparse point, rare, needs the search's tag.
+EntryFacts QueryEntry(const char16_t* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) {
+        return {EntryKind::Missing, 0, 0};
+    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        WIN32_FIND_DATAW found;
+        const HANDLE search = FindFirstFileW(Wide(path), &found);
+        if (search == INVALID_HANDLE_VALUE) return {EntryKind::Missing, 0, 0};
+        FindClose(search);
+        return FactsOf(found);
+    }
+    const uint64_t lastWrite = Ticks(data.ftLastWriteTime);
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return {EntryKind::Folder, 0, lastWrite};
+    }
+    return {EntryKind::File, FileSize(data.nFileSizeHigh, data.nFileSizeLow), lastWrite};
+}
+
+int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
+    char16_t pattern[kMaxPath];
+    if (!ComposeText(pattern, u"%s\\*", {folder})) return ERROR_FILENAME_EXCED_RANGE;
+    WIN32_FIND_DATAW found;
+    // No short names, and larger batches: the check after the copy lists every folder of it.
+    const HANDLE search = FindFirstFileExW(Wide(pattern), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr,
+                                           FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    bool more = true;
+    do {
+        if (!IsDotOrDotDot(found.cFileName)) {
+            more = visitor.Visit(reinterpret_cast<const char16_t*>(found.cFileName),
+                                 FactsOf(found));
+        }
+    } while (more && FindNextFileW(search, &found));
+    const DWORD ended = more ? GetLastError() : ERROR_NO_MORE_FILES;
+    FindClose(search);
+    return ended == ERROR_NO_MORE_FILES ? 0 : static_cast<int>(ended);
+}
+
+// The comparison Windows documents for file names: ordinal, with its own case table (no locale).
+int CompareNames(const char16_t* a, const char16_t* b) {
+    return CompareStringOrdinal(Wide(a), -1, Wide(b), -1, TRUE) - CSTR_EQUAL;
+}
+
+// Attribute and rights access alone: sharing modes govern data and delete access, so a file
+// another program holds, even without sharing, still opens; so does a read-only one. A file of
+// another name too (hard-linked) is left as it is.
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite) {
+    DWORD access = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+    const HANDLE file = OpenToGuard(path, access);
+    if (file == INVALID_HANDLE_VALUE) return {static_cast<int>(GetLastError()), 0};
+    // The standard information has the names' count; GetFileInformationByHandle would also
+    // ask for the volume's serial number, which costs Wine six times the rest of the mark.
+    FILE_STANDARD_INFO information;
+    MarkAnswer answer{0, 0};
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &information, sizeof information)) {
+        answer.error = static_cast<int>(GetLastError());
+    } else if (information.Directory) {
+        answer.error = kErrorReparsePointEncountered;
+    } else {
+        answer.names = information.NumberOfLinks;
+        DWORD error = 0;
+        if (answer.names == 1 && (IsLinkHandle(file) || !IsEntryAtPath(file, path))) {
+            error = kErrorReparsePointEncountered;
+        }
+        if (answer.names == 1 && error == 0) {
+            error = GuardFileRights(file, access, guard);
+        }
+        if (answer.names == 1 && error == 0) error = SetLastWrite(file, lastWrite);
+        answer.error = static_cast<int>(error);
+    }
+    CloseHandle(file);
+    return answer;
+}
+
+void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,
+                  size_t count) {
+    const HANDLE folder = OpenFolderOf(path);
+    if (folder == INVALID_HANDLE_VALUE) return;
+    if (IsSameFolder(IdentityOf(folder), identity)) {
+        const HANDLE file = OpenInFolder(folder, LeafOf(path));
+        if (file != INVALID_HANDLE_VALUE) {
+            if (IsPlainFileInFolder(file, folder, LeafOf(path))) AppendWhole(file, units, count);
+            CloseHandle(file);
+        }
+    }
+    CloseHandle(folder);
+}
+
+bool CopyFileOverwrite(const char16_t* source, const char16_t* destination) {
+    return CopyFileW(Wide(source), Wide(destination), FALSE) != 0;
+}

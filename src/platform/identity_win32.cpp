@@ -1,0 +1,160 @@
+// Who a folder is and where an opened file lies, on Windows: identities by volume and file
+// ID, final paths, and what is made or opened inside a folder's own handle.
+#include <windows.h>
+#include <winternl.h>
+
+#include "platform/win32.h"
+
+namespace {
+
+// Reads final paths of two open handles, the log file and its folder.
+class HandleFinalPaths : public FinalPathReader {
+  public:
+    HandleFinalPaths(HANDLE file, HANDLE folder) : file_(file), folder_(folder) {}
+
+    bool Read(PathForm form, char16_t (&file)[kFinalPathCapacity],
+              char16_t (&folder)[kFinalPathCapacity]) override {
+        const bool dos = form == PathForm::Dos || form == PathForm::DosOpened;
+        const bool opened = form == PathForm::DosOpened || form == PathForm::NtOpened;
+        const DWORD flags = (opened ? FILE_NAME_OPENED : FILE_NAME_NORMALIZED) |
+                            (dos ? VOLUME_NAME_DOS : VOLUME_NAME_NT);
+        return ReadFinalPath(file_, flags, file) && ReadFinalPath(folder_, flags, folder);
+    }
+
+  private:
+    static bool ReadFinalPath(HANDLE handle, DWORD flags, char16_t (&path)[kFinalPathCapacity]) {
+        const DWORD length = GetFinalPathNameByHandleW(handle, Wide(path), kFinalPathCapacity,
+                                                       flags);
+        return length > 0 && length < kFinalPathCapacity;
+    }
+
+    HANDLE file_;
+    HANDLE folder_;
+};
+
+}  // namespace
+
+const char16_t* LeafOf(const char16_t* path) {
+    const char16_t* leaf = path;
+    for (const char16_t* unit = path; *unit; ++unit) {
+        if (*unit == u'\\') leaf = unit + 1;
+    }
+    return leaf;
+}
+
+// The folder a path's file lies in, opened itself: a link there is opened, never followed.
+HANDLE OpenFolderOf(const char16_t* path) {
+    char16_t folder[kMaxPath];
+    if (!ComposeText(folder, u"%s", {path})) return INVALID_HANDLE_VALUE;
+    RemoveLastComponent(folder);
+    return OpenItself(folder, FILE_READ_ATTRIBUTES | FILE_TRAVERSE);
+}
+
+FolderIdentity IdentityOf(HANDLE folder) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(folder, &information)) return {false, 0, 0};
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return {false, 0, 0};
+    if (IsLinkHandle(folder)) return {false, 0, 0};
+    return {true, information.dwVolumeSerialNumber,
+            (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
+// Opens or creates `leaf` inside the open folder, so that no change to the folder's path can
+// lead it elsewhere; a link at the leaf is opened itself, never followed. NTDLL is always
+// loaded, and NtCreateFile is the call that opens relative to a folder. Returns the system's
+// error number, 0 when opened.
+DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
+                     PSECURITY_DESCRIPTOR security, ULONG disposition, ULONG options,
+                     HANDLE& opened) {
+    using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                              PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                              ULONG, PVOID, ULONG);
+    using ToErrorCall = ULONG(NTAPI*)(NTSTATUS);
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto create = LookUp<NtCreateFileCall>(ntdll, "NtCreateFile");
+    const auto toError = LookUp<ToErrorCall>(ntdll, "RtlNtStatusToDosError");
+    if (!create || !toError) return ERROR_PROC_NOT_FOUND;
+    UNICODE_STRING name;
+    name.Buffer = const_cast<wchar_t*>(Wide(leaf));
+    name.Length = static_cast<USHORT>(TextLength(leaf) * sizeof(wchar_t));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, folder, security);
+    IO_STATUS_BLOCK status;
+    opened = INVALID_HANDLE_VALUE;
+    const NTSTATUS result = create(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr,
+                                   FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, disposition,
+                                   options | kFileSynchronousIoNonalert | kFileOpenReparsePoint,
+                                   nullptr, 0);
+    if (result >= 0) return 0;
+    opened = INVALID_HANDLE_VALUE;
+    return toError(result);
+}
+
+// The opened file is the log only if it is no link itself, has no second name (a hard link to
+// another file), and lies in the pinned folder under the leaf's name.
+bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) return false;
+    if (information.nNumberOfLinks != 1 || IsLinkHandle(file)) return false;
+    HandleFinalPaths paths(file, folder);
+    return IsFileLeafOfFolder(paths, leaf);
+}
+
+// Whether the opened file is the entry at `path` itself, by its final path. Wine shows a
+// symbolic link to a file as that file and follows it in every open, so only the final path
+// tells that the handle is the link's target. The file's own DOS path settles the common case;
+// opening its folder to compare with costs Wine three times as much.
+bool IsEntryAtPath(HANDLE file, const char16_t* path) {
+    char16_t finalPath[kFinalPathCapacity];
+    const DWORD length = GetFinalPathNameByHandleW(file, Wide(finalPath), kFinalPathCapacity,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length > 0 && length < kFinalPathCapacity && IsDosFinalPathOf(finalPath, path)) {
+        return true;
+    }
+    const HANDLE folder = OpenFolderOf(path);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    HandleFinalPaths paths(file, folder);
+    const bool itself = IsFileLeafOfFolder(paths, LeafOf(path));
+    CloseHandle(folder);
+    return itself;
+}
+
+FolderIdentity IdentifyFolder(const char16_t* path) {
+    const HANDLE folder = OpenItself(path, FILE_READ_ATTRIBUTES);
+    if (folder == INVALID_HANDLE_VALUE) return {false, 0, 0};
+    const FolderIdentity identity = IdentityOf(folder);
+    CloseHandle(folder);
+    return identity;
+}
+
+FolderIdentity IdentifyFolderOf(const char16_t* path) {
+    char16_t folder[kMaxPath];
+    if (!ComposeText(folder, u"%s", {path})) return {false, 0, 0};
+    RemoveLastComponent(folder);
+    return IdentifyFolder(folder);
+}
+
+// The parent is opened first and must be a real folder: the new folder is made inside that
+// very one, whatever happens to the path meanwhile.
+int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
+    const HANDLE parent = OpenFolderOf(path);
+    if (parent == INVALID_HANDLE_VALUE) return ERROR_PATH_NOT_FOUND;
+    DWORD error = kErrorReparsePointEncountered;  // mingw-w64's headers lack its name
+    PSECURITY_DESCRIPTOR rights = nullptr;
+    if (IdentityOf(parent).known) {
+        error = AdministratorsFolderRights(rights);
+    }
+    if (error == 0) {
+        HANDLE folder = INVALID_HANDLE_VALUE;
+        error = CreateInFolder(parent, LeafOf(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                               rights, kFileCreate, kFileDirectoryFile, folder);
+        if (folder != INVALID_HANDLE_VALUE) {
+            made = IdentityOf(folder);
+            CloseHandle(folder);
+        }
+        LocalFree(rights);
+    }
+    CloseHandle(parent);
+    return static_cast<int>(error);
+}

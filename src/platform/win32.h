@@ -1,0 +1,92 @@
+// What the Windows side's files share: the casts between the portable text and Windows', the
+// lookup of functions older Windows lacks, and the helpers one concern lends another. Only the
+// *_win32.cpp files include it; each helper's definition is in the file its comment names.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/platform_operations.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is 16-bit code units");
+
+inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+inline wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+
+inline uint64_t Ticks(const FILETIME& time) {
+    return (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+inline uint64_t FileSize(DWORD high, DWORD low) { return (uint64_t{high} << 32) | low; }
+
+// NtCreateFile's dispositions and options (ntifs.h, which mingw-w64's headers lack).
+constexpr ULONG kFileCreate = 2;
+constexpr ULONG kFileOpenIf = 3;
+constexpr ULONG kFileDirectoryFile = 0x1;
+constexpr ULONG kFileSynchronousIoNonalert = 0x20;
+constexpr ULONG kFileNonDirectoryFile = 0x40;
+constexpr ULONG kFileOpenReparsePoint = 0x200000;
+
+// A function of a loaded system DLL that older Windows may lack; null there.
+template <typename Function>
+Function LookUp(HMODULE dll, const char* name) {
+    const FARPROC found = dll ? GetProcAddress(dll, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+// process_win32.cpp
+
+/// A DLL that is no KnownDLL, loaded by its full path in the system folder; null on failure.
+HMODULE LoadSystemDll(const char16_t* name);
+
+// files_win32.cpp
+
+/// A file or folder opened itself, for reading what it is: a link at the path is not followed.
+HANDLE OpenItself(const char16_t* path, DWORD access);
+
+/// The handle's attributes and reparse tag; false when they can't be read.
+bool ReadAttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& tag);
+
+/// Whether the tag names a link (IsLinkReparsePoint).
+bool IsLinkTag(const FILE_ATTRIBUTE_TAG_INFO& tag);
+
+/// Whether the handle is a link; one whose kind can't be read counts as one.
+bool IsLinkHandle(HANDLE handle);
+
+/// Whether the handle is a folder itself, no link.
+bool IsFolderItself(HANDLE handle);
+
+// identity_win32.cpp
+
+/// The last component of a path.
+const char16_t* LeafOf(const char16_t* path);
+
+/// The folder a path's file lies in, opened itself: a link there is opened, never followed.
+HANDLE OpenFolderOf(const char16_t* path);
+
+/// Who the open folder is; unknown for a file or a link.
+FolderIdentity IdentityOf(HANDLE folder);
+
+/// Opens or creates `leaf` inside the open folder (NtCreateFile relative to it); a link at the
+/// leaf is opened itself. 0 when opened, else the system's error number.
+DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
+                     PSECURITY_DESCRIPTOR security, ULONG disposition, ULONG options,
+                     HANDLE& opened);
+
+/// Whether the open file is the log: no link, one name, and `leaf` in the open folder.
+bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf);
+
+/// Whether the open file is the entry at `path` itself, by its final path.
+bool IsEntryAtPath(HANDLE file, const char16_t* path);
+
+// rights_win32.cpp
+
+/// Opens exactly this file or folder with `access`, and with READ_CONTROL and, where it is
+/// granted, WRITE_DAC; `access` tells what the handle got.
+HANDLE OpenToGuard(const char16_t* path, DWORD& access);
+
+/// A reserve file's owner and DACL judged through the handle, and taken over with the file's
+/// administrators-only rights where they let others change it: 0 or the error number.
+DWORD GuardFileRights(HANDLE file, DWORD access, RightsGuard& guard);
+
+/// The rights of a folder the tool makes, to be freed with LocalFree: 0 or the error number.
+DWORD AdministratorsFolderRights(PSECURITY_DESCRIPTOR& rights);
