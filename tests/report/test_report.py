@@ -128,7 +128,9 @@ class ReportTest(unittest.TestCase):
                                                              "Find RP flag in [@SUM(A1)]")
         (pc / "Castorel.log").write_bytes(utf16(injected))
         (pc / "lone.log").write_bytes(
-            PASSED.replace("C:\\;D:\\;", "\ud800;").encode("utf-16-le", "surrogatepass"))
+            PASSED.replace("C:\\;D:\\;", "\ud800;\udc00").encode("utf-16-le", "surrogatepass"))
+        # A name that is no UTF-8 (a lead byte past F4) is shown with U+FFFD for each byte.
+        (pc / os.fsdecode(b"\xf5\x80\x80\x80.log")).write_bytes(utf16(PASSED))
         csv_file, json_file = self.folder / "runs.csv", self.folder / "runs.jsonl"
         result = self.report("--csv", csv_file, "--json", json_file, pc.name, cwd=self.folder)
         self.assertEqual(result.returncode, 0, result.stdout)
@@ -141,9 +143,10 @@ class ReportTest(unittest.TestCase):
         self.assertEqual((injected_row["fixed_drives"], injected_row["recovery_drive"]),
                          ("'=1+2", "'@SUM(A1)"))
         self.assertEqual(next(r for r in rows if r["log"].endswith("lone.log"))["fixed_drives"],
-                         "\ufffd;")
+                         "\ufffd;\ufffd")
+        self.assertIn("'" + pc.name + "/\ufffd\ufffd\ufffd\ufffd.log", [r["log"] for r in rows])
         lines = [json.loads(line) for line in json_file.read_text("utf-8").splitlines()]
-        self.assertEqual([list(line) for line in lines], [FIELDS] * 2)
+        self.assertEqual([list(line) for line in lines], [FIELDS] * 3)
         self.assertEqual((lines[0]["run"], lines[0]["error"], lines[0]["notes"]), (1, None, []))
         self.assertEqual(lines[0]["fixed_drives"], "=1+2")
 
