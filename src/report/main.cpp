@@ -99,10 +99,11 @@ std::string OutputsInTheWay(const std::vector<OutputTarget>& outputs,
             }
         }
     }
+    // An output not there yet can't be a log; asking each log who it is costs Windows an open.
     const bool anyExists = std::any_of(outputs.begin(), outputs.end(),
                                        [](const OutputTarget& output) { return output.identity; });
+    if (!anyExists) return "";
     for (const Input& input : inputs) {
-        if (!anyExists) break;
         // Only regular files are read; what else a share holds is never opened, not even here.
         std::error_code error;
         if (!input.reason.empty() || !fs::is_regular_file(input.path, error)) continue;
