@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <tuple>
 
 #include "app/run_sequence.h"
 #include "fake_pc.h"
@@ -33,9 +34,21 @@ std::string UpdateResult() {
     return console.substr(last, console.find("\r\r\n", last) - last);
 }
 
+// The run fails with `code` before the shell is asked to copy anything.
+void ExpectRefusedBeforeTheShell(int code) {
+    EXPECT_EQ(RunCastorel(), 1);
+    EXPECT_EQ(UpdateResult(), "Copy failed with error code [" + std::to_string(code) + "]");
+    EXPECT_TRUE(Pc().shellCopies.empty());
+}
+
 // A file the shell had to replace and left behind never passes, however like FU's it looks:
-// before the shell, the tool gives it a time FU's file can't have.
+// before the shell, the tool gives it a time FU's file can't have, and one the reserve's volume
+// keeps. A FAT volume keeps none outside its years (and here leaves a file's time as it was),
+// so there FU's time is no reason to fail.
 TEST(ReserveCopy, WhatTheShellReportsDoneIsCheckedWhole) {
+    constexpr uint64_t kFatFirst = 119'600'496'000'000'000;  // 1980-01-01 12:00 UTC
+    constexpr uint64_t k1970 = 116'444'736'000'000'000;
+    constexpr uint64_t k2110 = 160'100'000'000'000'000;
     struct Case {
         const char* name;
         const char16_t* reserveFile;  // where the reserve already has a file; null: none
@@ -44,22 +57,37 @@ TEST(ReserveCopy, WhatTheShellReportsDoneIsCheckedWhole) {
         int64_t shellShift;  // how far the copy moves a file's time, as FAT may
         bool fuFolder;       // FU holds an empty folder instead
         const char* result;
+        uint64_t fuTime = kWritten;
+        bool fat = false;
     };
     const char* const passed = "Copy successfully";
     const char* const stale = "Copy failed with error code [29]";
     const int64_t second = static_cast<int64_t>(kSecond);
+    const char16_t* const alike = u"\u00e1.bin";
     const Case cases[] = {
         {"nothing arrived", nullptr, u"", false, 0, false, stale},
-        {"a look-alike left behind", u"\u00e1.bin", u"new", false, 0, false, stale},
+        {"a look-alike left behind", alike, u"new", false, 0, false, stale},
         {"one in other case left behind", u"\u00c1.BIN", u"new", false, 0, false, stale},
-        {"another size left behind", u"\u00e1.bin", u"older", false, 0, false, stale},
+        {"another size left behind", alike, u"older", false, 0, false, stale},
         {"a folder that never came", nullptr, u"", false, 0, true, stale},
-        {"replaced", u"\u00e1.bin", u"old", true, 0, false, passed},
+        {"replaced", alike, u"old", true, 0, false, passed},
         {"replaced under a name in other case", u"\u00c1.BIN", u"old", true, 0, false, passed},
         {"FAT's 2 s, later", nullptr, u"", true, 2 * second, false, passed},
         {"FAT's 2 s, earlier", nullptr, u"", true, -2 * second, false, passed},
         {"later by more", nullptr, u"", true, 2 * second + 1, false, stale},
         {"earlier by more", nullptr, u"", true, -2 * second - 1, false, stale},
+        {"1970 onto FAT, replaced", alike, u"new", true, 0, false, passed, k1970, true},
+        {"1970 onto FAT, left behind", alike, u"new", false, 0, false, stale, k1970, true},
+        {"just into FAT's years, left", alike, u"new", false, 0, false, stale,
+         kFatFirst + 1800 * kSecond, true},
+        {"just into FAT's years, replaced", alike, u"new", true, 0, false, passed,
+         kFatFirst + 1800 * kSecond, true},
+        {"2110 onto FAT, replaced", alike, u"new", true, 0, false, passed, k2110, true},
+        {"2110 onto FAT, left behind", alike, u"new", false, 0, false, stale, k2110, true},
+        {"1970 onto NTFS, replaced", alike, u"new", true, 0, false, passed, k1970},
+        {"1970 onto NTFS, left behind", alike, u"new", false, 0, false, stale, k1970},
+        {"1970 onto NTFS, its time not kept", alike, u"new", true, 10 * second, false, stale,
+         k1970},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -69,14 +97,15 @@ TEST(ReserveCopy, WhatTheShellReportsDoneIsCheckedWhole) {
             Pc().AddFolder(u"C:\\pkg\\FU\\empty");
         } else {
             Pc().AddFile(u"C:\\pkg\\FU\\\u00e1.bin", u"new");
-            Pc().SetLastWrite(u"C:\\pkg\\FU\\\u00e1.bin", kWritten);
+            Pc().SetLastWrite(u"C:\\pkg\\FU\\\u00e1.bin", c.fuTime);
         }
         Pc().shellCopiesNothing = !c.shellCopies;
         Pc().shellTimeShift = c.shellShift;
+        Pc().drivesWithoutOwners = c.fat ? u"D" : u"";
         if (c.reserveFile) {
             const std::u16string file = std::u16string(kReserve) + u"\\" + c.reserveFile;
             Pc().AddFile(file, c.content);
-            Pc().SetLastWrite(file, kWritten);
+            Pc().SetLastWrite(file, c.fuTime);
         }
         EXPECT_EQ(RunCastorel(), std::string(c.result) == passed ? 0 : 1);
         EXPECT_EQ(Pc().shellCopies.size(), 1u);
@@ -113,29 +142,41 @@ TEST(ReserveCopy, TheToolMakesTheMissingReserveFoldersBeforeTheShell) {
 
     // A copy that fails its checks, or has nothing to copy, makes nothing. Two names in FU
     // that the reserve would take for one file are refused, beyond ASCII too.
-    const std::pair<std::u16string, const char*> refused[] = {
-        {u"b.", "Copy failed with error code [123]"},
-        {u"c ", "Copy failed with error code [123]"},
-        {u"A.bin", "Copy failed with error code [52]"},
-        {u"\u00e9T\u00e9\\\u03a3", "Copy failed with error code [52]"},
-    };
-    for (const auto& [fuEntry, result] : refused) {
+    const std::pair<std::u16string, int> refused[] = {
+        {u"b.", 123}, {u"c ", 123}, {u"A.bin", 52}, {u"\u00e9T\u00e9\\\u03a3", 52}};
+    for (const auto& [fuEntry, code] : refused) {
         SCOPED_TRACE(Narrow(fuEntry));
         PcWithFlagOnD();
         Pc().AddFile(u"C:\\pkg\\FU\\\u00e9t\u00e9\\\u03c3");
         Pc().entries.emplace(u"C:\\PKG\\FU\\" + fuEntry, FakeEntry{false, u""});
-        EXPECT_EQ(RunCastorel(), 1);
-        EXPECT_EQ(UpdateResult(), result);
+        ExpectRefusedBeforeTheShell(code);
         EXPECT_TRUE(Pc().madeFolders.empty());
-        EXPECT_TRUE(Pc().shellCopies.empty());
     }
     // A reserve file that can't be given its time (immutable) fails with the system's number.
     PcWithFlagOnD();
     Pc().AddFile(std::u16string(kReserve) + u"\\a.bin", u"old");
     Pc().entries.at(u"D:\\PRELOAD\\RM_RESERVE\\A.BIN").markError = 5;
-    EXPECT_EQ(RunCastorel(), 1);
-    EXPECT_EQ(UpdateResult(), "Copy failed with error code [5]");
-    EXPECT_TRUE(Pc().shellCopies.empty());
+    ExpectRefusedBeforeTheShell(5);
+    // Between the check and the making, someone else puts a name there: it is judged as one
+    // that was there all along.
+    FakeEntry userFolder{true, u"", 91};
+    userFolder.owner = u"S-1-5-21-1-2-3-1002";
+    const std::tuple<const char16_t*, FakeEntry, int> appearing[] = {
+        {u"D:\\PRELOAD", {false, u"in the way"}, 80},
+        {u"D:\\PRELOAD\\RM_RESERVE", {false, u"in the way"}, 80},
+        {u"D:\\PRELOAD", userFolder, 5},
+        {u"D:\\PRELOAD\\RM_RESERVE", userFolder, 5},
+    };
+    for (const auto& [path, entry, code] : appearing) {
+        SCOPED_TRACE(Narrow(path));
+        PcWithFlagOnD();
+        Pc().appearing[path] = entry;
+        ExpectRefusedBeforeTheShell(code);
+    }
+    PcWithFlagOnD();
+    Pc().appearing[u"D:\\PRELOAD"] = FakeEntry{true, u"", 90};
+    EXPECT_EQ(RunCastorel(), 0);
+    EXPECT_EQ(Pc().shellCopies.size(), 1u);
     // An empty FU passes without asking the shell, which might raise a dialog.
     PcWithFlagOnD();
     Pc().entries.erase(u"C:\\PKG\\FU\\A.BIN");
@@ -187,6 +228,11 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
             {"a right", entry(true, itself, right, user), false, in(folderRights), in(fileRights)});
     }
     const std::u16string file = u"D:\\PRELOAD\\RM_RESERVE\\SUB\\B.BIN";
+    const auto pcReplacingFile = [&file] {
+        PcWithFlagOnD();
+        Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
+        Pc().AddFile(file, u"old");
+    };
     for (const std::u16string& judged : std::vector<std::u16string>{
              u"D:\\PRELOAD", u"D:\\PRELOAD\\RM_RESERVE", u"D:\\PRELOAD\\RM_RESERVE\\SUB", file}) {
         for (const Case& c : cases) {
@@ -195,9 +241,7 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
             const bool taken = judged == file ? c.fileTaken : c.folderTaken;
             // Rights that can't be set fail the copy with the system's number.
             for (const int rightsError : {0, 1307}) {
-                PcWithFlagOnD();
-                Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
-                Pc().AddFile(file, u"old");
+                pcReplacingFile();
                 Pc().AddFolder(u"D:\\preload\\RM_Reserve\\other");
                 Pc().entries.at(u"D:\\PRELOAD\\RM_RESERVE\\OTHER").noDacl = true;  // FU's not there
                 Pc().administrators[u"S-1-5-21-1-2-3-1002"] = Membership::Member;
@@ -213,13 +257,9 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
             }
         }
         // A user's folder or file is never copied into.
-        PcWithFlagOnD();
-        Pc().AddFile(file, u"old");
-        Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
+        pcReplacingFile();
         Pc().SetOwner(judged, user);
-        EXPECT_EQ(RunCastorel(), 1);
-        EXPECT_EQ(UpdateResult(), "Copy failed with error code [5]");
-        EXPECT_TRUE(Pc().shellCopies.empty());
+        ExpectRefusedBeforeTheShell(5);
         if (judged == file) continue;
         // A folder put in the tool's place during the copy, or a user's after it, took what the
         // shell wrote.
@@ -230,92 +270,15 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
         const bool identified = judged != u"D:\\PRELOAD\\RM_RESERVE\\SUB";
         EXPECT_EQ(RunCastorel(), identified ? 1 : 0);  // a folder below by its owner alone
     }
-    PcWithFlagOnD();
-    Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
+    pcReplacingFile();
     Pc().SetOwner(u"C:\\pkg\\FU\\sub", user);
     EXPECT_EQ(RunCastorel(), 1);
     EXPECT_EQ(UpdateResult(), "Copy failed with error code [4395]");
     // A reserve file the system shows as a file, whose final path names another, is a link.
-    PcWithFlagOnD();
-    Pc().AddFile(file, u"old");
-    Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
+    pcReplacingFile();
     Pc().entries.at(file).leadsTo = u"C:\\Windows\\victim.txt";
-    EXPECT_EQ(RunCastorel(), 1);
-    EXPECT_EQ(UpdateResult(), "Copy failed with error code [4395]");
-    EXPECT_TRUE(Pc().shellCopies.empty());
+    ExpectRefusedBeforeTheShell(4395);
     EXPECT_TRUE(Pc().takenOver.empty());
-}
-
-// A FAT volume keeps no time outside its years (and here leaves a file's time as it was): the
-// mark is a time it keeps, and FU's time where it keeps none is no reason to fail.
-TEST(ReserveCopy, TheMarkIsATimeTheReservesVolumeKeeps) {
-    constexpr uint64_t kFatFirst = 119'600'496'000'000'000;  // 1980-01-01 12:00 UTC
-    constexpr uint64_t kUnixZero = 116'444'736'000'000'000;
-    struct Case {
-        const char* name;
-        uint64_t fuTime;
-        bool fat;
-        bool leftBehind;  // the shell reports success and writes nothing
-        int64_t shellShift;
-        const char* result;
-    };
-    const char* const passed = "Copy successfully";
-    const char* const stale = "Copy failed with error code [29]";
-    const Case cases[] = {
-        {"1970 onto FAT, replaced", kUnixZero, true, false, 0, passed},
-        {"1970 onto FAT, left behind", kUnixZero, true, true, 0, stale},
-        {"half an hour into FAT's years, left behind", kFatFirst + 1800 * kSecond, true, true, 0,
-         stale},
-        {"half an hour into FAT's years, replaced", kFatFirst + 1800 * kSecond, true, false, 0,
-         passed},
-        {"2110 onto FAT, replaced", 160'100'000'000'000'000, true, false, 0, passed},
-        {"2110 onto FAT, left behind", 160'100'000'000'000'000, true, true, 0, stale},
-        {"1970 onto NTFS, replaced", kUnixZero, false, false, 0, passed},
-        {"1970 onto NTFS, left behind", kUnixZero, false, true, 0, stale},
-        {"1970 onto NTFS, its time not kept", kUnixZero, false, false, 10 * kSecond, stale},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        PcWithFlagOnD();
-        Pc().SetLastWrite(u"C:\\pkg\\FU\\a.bin", c.fuTime);
-        Pc().drivesWithoutOwners = c.fat ? u"D" : u"";
-        const std::u16string reserveFile = std::u16string(kReserve) + u"\\a.bin";
-        Pc().AddFile(reserveFile, u"new");  // FU's look-alike
-        Pc().SetLastWrite(reserveFile, c.fuTime);
-        Pc().shellCopiesNothing = c.leftBehind;
-        Pc().shellTimeShift = c.shellShift;
-        RunCastorel();
-        EXPECT_EQ(UpdateResult(), c.result);
-    }
-}
-
-// Between the check and the making, someone else puts a name there: it is judged as one that
-// was there all along.
-TEST(ReserveCopy, ANameThatAppearsBeforeTheToolMakesItIsJudgedAsAnyOther) {
-    struct Case {
-        const char16_t* path;
-        FakeEntry appearing;
-        const char* result;
-    };
-    const FakeEntry file{false, u"in the way"};
-    const FakeEntry adminFolder{true, u"", 90};
-    FakeEntry userFolder{true, u"", 91};
-    userFolder.owner = u"S-1-5-21-1-2-3-1002";
-    const Case cases[] = {
-        {u"D:\\PRELOAD", file, "Copy failed with error code [80]"},
-        {u"D:\\PRELOAD\\RM_RESERVE", file, "Copy failed with error code [80]"},
-        {u"D:\\PRELOAD", userFolder, "Copy failed with error code [5]"},
-        {u"D:\\PRELOAD\\RM_RESERVE", userFolder, "Copy failed with error code [5]"},
-        {u"D:\\PRELOAD", adminFolder, "Copy successfully"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.path));
-        PcWithFlagOnD();
-        Pc().appearing[c.path] = c.appearing;
-        RunCastorel();
-        EXPECT_EQ(UpdateResult(), c.result);
-        EXPECT_EQ(Pc().shellCopies.size(), std::string(c.result) == "Copy successfully");
-    }
 }
 
 }  // namespace
