@@ -19,16 +19,6 @@ std::u16string Canonical(const std::u16string& path) {
     return canonical;
 }
 
-// Every test starts from a fresh PC, whatever the test before it left behind.
-class FreshPcForEachTest : public ::testing::EmptyTestEventListener {
-    void OnTestStart(const ::testing::TestInfo&) override { ResetPc(); }
-};
-
-const bool freshPcInstalled = [] {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshPcForEachTest);
-    return true;
-}();
-
 // The real calls read a path up to its terminator within a MAX_PATH buffer: a path that
 // reaches kMaxPath units has been built past its buffer.
 std::u16string CheckedPath(const char16_t* path, const char* operation) {

@@ -60,7 +60,7 @@ struct FakePc {
     std::u16string FileText(const std::u16string& path) const;
 };
 
-/// The machine the platform operations act on; each test starts from a fresh one.
+/// The machine the platform operations act on; ResetPc gives a fresh one.
 FakePc& Pc();
 void ResetPc();
 

@@ -65,18 +65,18 @@ void CheckRun(const std::u16string& exePath, const Layout& layout) {
 
     const int status = RunCastorel();
 
-    // Every record is whole: it fits its buffer and ends the line.
-    for (const auto& [path, text] : Pc().appends) {
-        ASSERT_LT(text.size(), kMaxPath);
-        ASSERT_GE(text.size(), 2u);
-        EXPECT_EQ(text.substr(text.size() - 2), u"\r\n") << Narrow(text);
-    }
-    // The log is the log folder's, or beside the tool when that whole name fits, or none.
+    // Every record is whole: it fits its buffer and ends the line. The log is the log
+    // folder's, or beside the tool when that whole name fits, or none.
     const std::u16string fallback = directory + u"Castorel.log";
     const std::u16string expectedLog = layout.logFolder             ? std::u16string(kSystemLog)
                                        : fallback.size() < kMaxPath ? fallback
                                                                     : u"";
-    for (const auto& [path, text] : Pc().appends) EXPECT_EQ(Narrow(path), Narrow(expectedLog));
+    for (const auto& [path, text] : Pc().appends) {
+        ASSERT_LT(text.size(), kMaxPath);
+        ASSERT_GE(text.size(), 2u);
+        EXPECT_EQ(text.substr(text.size() - 2), u"\r\n") << Narrow(text);
+        EXPECT_EQ(Narrow(path), Narrow(expectedLog));
+    }
     EXPECT_EQ(Pc().appends.empty(), expectedLog.empty());
 
     // Copies only ever use whole paths.

@@ -61,6 +61,15 @@ class ReportTest(unittest.TestCase):
         self.assertTrue(text.startswith("\ufeff"))
         return list(csv.DictReader(io.StringIO(text[1:], newline="")))
 
+    def tables(self, csv_file, json_file):
+        """The CSV's rows and the JSON's lines of one run of the report, each with every field."""
+        raw = csv_file.read_bytes()
+        self.assertTrue(raw.startswith(b"\xef\xbb\xbf") and raw.endswith(b"\r\n"))
+        rows = list(csv.DictReader(io.StringIO(raw.decode("utf-8-sig"), newline="")))
+        lines = [json.loads(line) for line in json_file.read_text("utf-8").splitlines()]
+        self.assertTrue(all(list(entry) == FIELDS for entry in rows + lines))
+        return rows, lines
+
     def test_each_run_of_a_field_log_is_read_with_notes_on_what_it_lacks(self):
         killed = records(BANNER, *UPDATE)
         fixed = "Fixed list [C:\\;D:\\;]\r\n"
@@ -134,10 +143,8 @@ class ReportTest(unittest.TestCase):
         csv_file, json_file = self.folder / "runs.csv", self.folder / "runs.jsonl"
         result = self.report("--csv", csv_file, "--json", json_file, pc.name, cwd=self.folder)
         self.assertEqual(result.returncode, 0, result.stdout)
-        raw = csv_file.read_bytes()
-        self.assertTrue(raw.startswith(b"\xef\xbb\xbf") and raw.endswith(b"\r\n"))
-        rows = list(csv.DictReader(io.StringIO(raw.decode("utf-8-sig"), newline="")))
-        self.assertEqual(list(rows[0]), FIELDS)
+        rows, lines = self.tables(csv_file, json_file)
+        self.assertEqual((len(rows), len(lines)), (3, 3))
         injected_row = next(r for r in rows if r["log"].endswith("Castorel.log"))
         self.assertEqual(injected_row["log"][0], "'")
         self.assertEqual((injected_row["fixed_drives"], injected_row["recovery_drive"]),
@@ -145,17 +152,28 @@ class ReportTest(unittest.TestCase):
         self.assertEqual(next(r for r in rows if r["log"].endswith("lone.log"))["fixed_drives"],
                          "\ufffd;\ufffd")
         self.assertIn("'" + pc.name + "/\ufffd\ufffd\ufffd\ufffd.log", [r["log"] for r in rows])
-        lines = [json.loads(line) for line in json_file.read_text("utf-8").splitlines()]
-        self.assertEqual([list(line) for line in lines], [FIELDS] * 3)
         self.assertEqual((lines[0]["run"], lines[0]["error"], lines[0]["notes"]), (1, None, []))
         self.assertEqual(lines[0]["fixed_drives"], "=1+2")
 
     def test_bad_input_gets_a_reason_and_the_exit_status_says_what_needs_a_look(self):
+        """A share may hold anything: FIFOs, devices and links to folders are left out, never
+        waited for, and change no exit status; a log that can't be read as one does."""
         good = self.folder / "good"
-        good.mkdir()
-        (good / "Castorel.log").write_bytes(utf16(PASSED))
+        (good / "pc").mkdir(parents=True)
+        (good / "pc" / "Castorel.log").write_bytes(utf16(PASSED))
         (good / "other.LOG").write_bytes(b"")
-        self.assertEqual(self.report(good).returncode, 0)
+        os.mkfifo(good / "x.log")
+        for name, device in (("zero.log", "/dev/zero"), ("random.log", "/dev/urandom")):
+            os.symlink(device, good / name)
+        (good / "folder").mkdir()
+        os.symlink("folder", good / "folder.log")
+        result = self.report(good)
+        summary = result.stdout.decode()
+        self.assertEqual(result.returncode, 0, summary)
+        self.assertIn("x.log: a FIFO, not a regular file", summary)
+        self.assertIn("zero.log: a device, not a regular file", summary)
+        self.assertIn("random.log: a device, not a regular file", summary)
+        self.assertNotIn("folder.log", summary)
         bad = self.folder / "bad"
         bad.mkdir()
         (bad / "empty.log").write_bytes(b"")
@@ -163,39 +181,20 @@ class ReportTest(unittest.TestCase):
         (bad / "utf8.log").write_bytes(PASSED.encode("utf-8"))
         (bad / "odd.log").write_bytes(utf16(PASSED) + b"\x00")
         os.symlink("loop.log", bad / "loop.log")
-        result = self.report(bad / "empty.log", bad / "loop.log", bad)
+        # Named, a FIFO must be a log, and is never waited for.
+        result = self.report(bad / "empty.log", bad / "loop.log", good / "x.log", bad)
         summary = result.stdout.decode()
         self.assertEqual(result.returncode, 1, summary)
         self.assertIn("empty.log: empty", summary)
         self.assertIn("loop.log: Too many levels of symbolic links", summary)
         self.assertIn("random.log: no record of the tool's", summary)
+        self.assertIn("x.log: unreadable: a FIFO, not a regular file", summary)
         self.assertIn("serviced (PASS, copied)          1", summary)
         for args in (["--frobnicate", good], [], [self.folder / "missing"]):
             result = self.report(*args)
             self.assertEqual(result.returncode, 2, args)
             self.assertIn(b"castorel-report:", result.stderr)
             self.assertIn(b"Usage:", result.stderr)
-
-    def test_a_share_that_holds_anything_is_read_to_its_end(self):
-        share = self.folder / "share"
-        (share / "pc").mkdir(parents=True)
-        (share / "pc" / "Castorel.log").write_bytes(utf16(PASSED))
-        os.mkfifo(share / "x.log")
-        for name, device in (("zero.log", "/dev/zero"), ("random.log", "/dev/urandom")):
-            os.symlink(device, share / name)
-        (share / "folder").mkdir()
-        os.symlink("folder", share / "folder.log")
-        result = self.report(share)
-        summary = result.stdout.decode()
-        self.assertEqual(result.returncode, 0, summary)
-        self.assertIn("x.log: a FIFO, not a regular file", summary)
-        self.assertIn("zero.log: a device, not a regular file", summary)
-        self.assertIn("random.log: a device, not a regular file", summary)
-        self.assertNotIn("folder.log", summary)
-        # Named, a FIFO must be a log, and is never waited for.
-        result = self.report(share / "x.log")
-        self.assertEqual(result.returncode, 1)
-        self.assertIn(b"x.log: a FIFO, not a regular file", result.stdout)
 
     def test_outputs_never_write_over_a_log_or_each_other(self):
         log = self.folder / "pc" / "Castorel.log"
@@ -237,10 +236,7 @@ class ReportTest(unittest.TestCase):
         self.assertIn("lost19.log: No such file or directory\n  and 30 more\n", summary)
         self.assertEqual(summary.count("lost"), 39)  # 20 unreadable; 19 beside the failed log
         self.assertIn("  unreadable                       50\n", summary)
-        rows = list(csv.DictReader(io.StringIO(
-            (self.folder / "runs.csv").read_bytes().decode("utf-8-sig"), newline="")))
-        lines = [json.loads(line) for line in
-                 (self.folder / "runs.jsonl").read_bytes().decode().splitlines()]
+        rows, lines = self.tables(self.folder / "runs.csv", self.folder / "runs.jsonl")
         for table in (rows, lines):
             self.assertEqual(len(table), 51)
             self.assertTrue(all(forged in str(entry["log"]) for entry in table))
@@ -248,7 +244,6 @@ class ReportTest(unittest.TestCase):
             self.assertEqual(len(lost), 50)
             self.assertTrue(all("unreadable: No such file or directory" in str(entry["notes"])
                                 and not entry["run"] for entry in lost))
-        self.assertEqual([list(line) for line in lines], [FIELDS] * 51)
 
 
 if __name__ == "__main__":
