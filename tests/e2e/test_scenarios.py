@@ -56,6 +56,7 @@ while not ended():
         break
 """
 
+AS_ANOTHER_USER = unittest.skipUnless(os.geteuid() == 0, "another user's process takes root")
 # The typical run with an FU that takes Wine's shell seconds to copy.
 LONG_COPY = dataclasses.replace(next(r for r in ROWS if r.name == "typical run"), fu=BIG_FU)
 
@@ -140,9 +141,8 @@ class ScenarioTest(unittest.TestCase):
             os.umask(umask)
         return console, tool_run.returncode, acted, list(target.iterdir()), drive
 
+    @AS_ANOTHER_USER
     def test_links_a_user_plants_in_the_reserve_mid_copy_never_pass(self):
-        if os.geteuid() != 0:
-            self.skipTest("another user's process takes root")
         # The reserve the tool makes lets no user in; one the image left open to all is taken
         # over before the copy, and then lets no user in either.
         for existing in (False, True):
@@ -155,11 +155,10 @@ class ScenarioTest(unittest.TestCase):
             self.assertEqual(reserve.stat().st_mode & 0o777, 0o775 if existing else 0o770)
             self.assertEqual({p.stat().st_uid for p in reserve.rglob("*") if p.is_dir()}, {0})
 
+    @AS_ANOTHER_USER
     def test_a_preload_a_user_exchanges_mid_copy_never_passes(self):
         """Wine lets a user rename an administrator's folder in a root any user may change;
         Windows' default rights do not. The verdict does not depend on it."""
-        if os.geteuid() != 0:
-            self.skipTest("another user's process takes root")
         console, status, acted, _, _ = self.copy_while_a_user_acts(EXCHANGER, drive_mode=0o777)
         self.assertIn(b"exchanged", acted)
         self.assertEqual(status, 1)
