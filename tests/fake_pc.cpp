@@ -205,26 +205,12 @@ void WriteToStandardOutput(const char* bytes, size_t count) {
 
 // --- identities and final paths ---
 
-namespace {
-
-// Reads final paths as the system resolves them: a link shown as a file leads elsewhere.
-class FinalPaths : public FinalPathReader {
-  public:
-    FinalPaths(const std::u16string& file, const std::u16string& folder)
-        : file_(u"\\\\?\\" + file), folder_(u"\\\\?\\" + folder) {}
-
-    bool Read(PathForm, char16_t (&file)[kFinalPathCapacity],
-              char16_t (&folder)[kFinalPathCapacity]) override {
-        return ComposeText(file, u"%s", {file_.c_str()}) &&
-               ComposeText(folder, u"%s", {folder_.c_str()});
-    }
-
-  private:
-    const std::u16string file_;
-    const std::u16string folder_;
-};
-
-}  // namespace
+bool GivenFinalPaths::Read(PathForm form, char16_t (&file)[kFinalPathCapacity],
+                           char16_t (&folder)[kFinalPathCapacity]) {
+    const auto& pair = paths[static_cast<int>(form)];
+    return pair[0] && pair[1] && ComposeText(file, u"%s", {pair[0]}) &&
+           ComposeText(folder, u"%s", {pair[1]});
+}
 
 FolderIdentity IdentifyFolder(const char16_t* path) {
     return IdentityOfFolder(Canonical(CheckedPath(path, "IdentifyFolder")));
@@ -361,10 +347,16 @@ MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t l
     FakeEntry& entry = found->second;
     if (entry.folder) return {kErrorReparsePointEncountered, 0};
     const std::u16string finalPath = entry.leadsTo.empty() ? canonical : Canonical(entry.leadsTo);
-    FinalPaths paths(finalPath, ParentOf(canonical));
+    // As the system resolves them, in every form: a link shown as a file leads elsewhere.
+    const std::u16string finalFile = u"\\\\?\\" + finalPath;
+    const std::u16string finalFolder = u"\\\\?\\" + ParentOf(canonical);
+    GivenFinalPaths paths;
+    for (auto& form : paths.paths) {
+        form[0] = finalFile.c_str();
+        form[1] = finalFolder.c_str();
+    }
     const std::u16string leaf = canonical.substr(canonical.rfind(u'\\') + 1);
-    if (!IsDosFinalPathOf((u"\\\\?\\" + finalPath).c_str(), path) &&
-        !IsFileLeafOfFolder(paths, leaf.c_str())) {
+    if (!IsDosFinalPathOf(finalFile.c_str(), path) && !IsFileLeafOfFolder(paths, leaf.c_str())) {
         return {kErrorReparsePointEncountered, 1};
     }
     const int judged = JudgeRights(canonical, guard);

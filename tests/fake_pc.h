@@ -60,6 +60,14 @@ struct FakePc {
     std::u16string FileText(const std::u16string& path) const;
 };
 
+/// Final paths as the system would give them, by form ([DOS, NT, DOS as opened, NT as
+/// opened][file, folder]); a form that misses either (null) can't be read.
+struct GivenFinalPaths final : FinalPathReader {
+    const char16_t* paths[4][2] = {};
+    bool Read(PathForm form, char16_t (&file)[kFinalPathCapacity],
+              char16_t (&folder)[kFinalPathCapacity]) override;
+};
+
 /// The machine the platform operations act on; ResetPc gives a fresh one.
 FakePc& Pc();
 void ResetPc();

@@ -4,6 +4,7 @@
 // without DOS names, and the reparse tags of ordinary files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -198,20 +199,7 @@ TEST(SystemAnswers, OnlyNameSurrogatesAndUntaggedReparsePointsAreLinks) {
 // RAM disks and letters made with DefineDosDevice have no DOS form of their final paths; on a
 // share, one folder along the path that can't be read leaves no normalized form at all.
 TEST(SystemAnswers, FinalPathsAreComparedInTheFirstFormBothHave) {
-    // [DOS, NT, DOS as opened, NT as opened][file, folder]; null: not given
     using Paths = const char16_t* [4][2];
-    struct Reader : FinalPathReader {
-        const Paths& paths;
-        explicit Reader(const Paths& given) : paths(given) {}
-        bool Read(PathForm form, char16_t (&file)[kFinalPathCapacity],
-                  char16_t (&folder)[kFinalPathCapacity]) override {
-            const auto& pair = paths[static_cast<int>(form)];
-            if (!pair[0] || !pair[1]) return false;
-            ComposeText(file, u"%s", {pair[0]});
-            ComposeText(folder, u"%s", {pair[1]});
-            return true;
-        }
-    };
     const char16_t* const dosLog = u"\\\\?\\R:\\pkg\\Castorel.log";
     const char16_t* const dosFolder = u"\\\\?\\R:\\pkg";
     const char16_t* const ntLog = u"\\Device\\Ram0\\pkg\\Castorel.log";
@@ -237,7 +225,8 @@ TEST(SystemAnswers, FinalPathsAreComparedInTheFirstFormBothHave) {
         {{{}, {}, {}, {ntLog, other}}, false},
     };
     for (const Case& c : cases) {
-        Reader reader(c.paths);
+        GivenFinalPaths reader;
+        std::copy(&c.paths[0][0], &c.paths[0][0] + 8, &reader.paths[0][0]);
         EXPECT_EQ(IsFileLeafOfFolder(reader, u"Castorel.log"), c.same) << (&c - cases);
     }
     // A file's own DOS form settles it only where it names that very path.
