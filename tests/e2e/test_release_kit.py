@@ -30,23 +30,17 @@ def committed_copy_of_work_tree(repo):
 
 
 def make_throwaway_signer(folder):
-    """A CA and a code-signing certificate issued by it, as a PKCS#12 file with a password."""
+    """A code-signing certificate that is its own CA, as a PKCS#12 file with a password."""
     def openssl(*args):
         run(["openssl", *args], folder)
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
-            "-days", "2", "-subj", "/CN=Throwaway Test CA",
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out",
+            "ca.pem", "-days", "2", "-subj", "/CN=Throwaway Code Signer",
             "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out", "signer.csr",
-            "-subj", "/CN=Throwaway Code Signer")
-    (folder / "signer.ext").write_text("basicConstraints=CA:FALSE\n"
-                                       "keyUsage=critical,digitalSignature\n"
-                                       "extendedKeyUsage=codeSigning\n")
-    openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-            "-CAcreateserial", "-out", "signer.pem", "-days", "2", "-extfile", "signer.ext")
+            "-addext", "keyUsage=critical,digitalSignature,keyCertSign",
+            "-addext", "extendedKeyUsage=codeSigning")
     (folder / "password").write_text(PASSWORD)
-    openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
-            "ca.pem", "-out", "signer.pfx", "-passout", "file:password")
+    openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "ca.pem", "-out", "signer.pfx",
+            "-passout", "file:password")
 
 
 class ReleaseKitTest(unittest.TestCase):
