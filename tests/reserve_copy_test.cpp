@@ -84,6 +84,8 @@ TEST(ReserveCopy, WhatTheShellReportsDoneIsCheckedWhole) {
          kFatFirst + 1800 * kSecond, true},
         {"2110 onto FAT, replaced", alike, u"new", true, 0, false, passed, k2110, true},
         {"2110 onto FAT, left behind", alike, u"new", false, 0, false, stale, k2110, true},
+        {"FAT's years onto FAT, its time not kept", alike, u"new", true, 10 * second, false, stale,
+         kWritten, true},
         {"1970 onto NTFS, replaced", alike, u"new", true, 0, false, passed, k1970},
         {"1970 onto NTFS, left behind", alike, u"new", false, 0, false, stale, k1970},
         {"1970 onto NTFS, its time not kept", alike, u"new", true, 10 * second, false, stale,
