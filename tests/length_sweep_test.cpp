@@ -181,9 +181,10 @@ TEST(LengthSweep, RecordsAroundTheCapacityAreCutWhole) {
         const std::u16string cut = std::u16string(length, u'a').substr(0, kMaxPath - 3);
         EXPECT_EQ(logged(std::u16string(length, u'a')), cut + u"\r\nnext\r\n") << length;
     }
-    const std::u16string pair = u"\U0001F600";
+    // The pair at the edge is, as the prefix shortens, the first and the last there are.
+    const std::u16string pairs = u"\U00010000\U0010FFFF\U0001F600";
     for (size_t prefix = kMaxPath - 8; prefix < kMaxPath; ++prefix) {
-        const std::u16string text = std::u16string(prefix, u'a') + pair + pair + pair;
+        const std::u16string text = std::u16string(prefix, u'a') + pairs;
         // A pair would start at the last place before CR LF: it goes whole to the next line.
         const bool pairAtTheEdge = prefix <= kMaxPath - 4 && (kMaxPath - 4 - prefix) % 2 == 0;
         const size_t keep = pairAtTheEdge ? kMaxPath - 4 : kMaxPath - 3;

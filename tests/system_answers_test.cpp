@@ -44,6 +44,8 @@ TEST(SystemAnswers, TheShellsAnswerAloneDecidesTheVerdict) {
         {0, true, u"Copy failed with error code [1223]\r\n", 1, {false, 2}, true},
         {0x7C, true, u"Copy failed with error code [124]\r\n", 1},
     };
+    const std::u16string banner = u"\n\n" + std::u16string(32, u'=') + u" 03/07/18 09:05:02 " +
+                                  std::u16string(40, u'=') + u"\r\n";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shellReturn);
         PcWithFlagOnDAndE();
@@ -56,6 +58,9 @@ TEST(SystemAnswers, TheShellsAnswerAloneDecidesTheVerdict) {
                            std::u16string(c.lastRecords)),
                   std::u16string::npos)
             << Narrow(log);
+        // The run's banner opens it, and again the companion's install.
+        EXPECT_EQ(log.find(banner), 0u);
+        EXPECT_NE(log.find(banner, 1), std::u16string::npos);
         EXPECT_EQ(Pc().shellCopies.size(), 1u) << "no other drive is tried";
         EXPECT_EQ(Pc().shellErrorsWithoutDialog, c.withoutDialog);
     }
