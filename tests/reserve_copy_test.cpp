@@ -178,6 +178,7 @@ TEST(ReserveCopy, TheToolMakesTheMissingReserveFoldersBeforeTheShell) {
     PcWithFlagOnD();
     Pc().appearing[u"D:\\PRELOAD"] = FakeEntry{true, u"", 90};
     EXPECT_EQ(RunCastorel(), 0);
+    EXPECT_EQ(UpdateResult(), "Copy successfully");
     EXPECT_EQ(Pc().shellCopies.size(), 1u);
     // An empty FU passes without asking the shell, which might raise a dialog.
     PcWithFlagOnD();

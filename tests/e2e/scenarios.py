@@ -146,8 +146,6 @@ def steps(*layout_steps):
     return step
 
 
-
-
 def owned_by_user(*paths):
     """A layout step: the files and folders, with all below them, become another Unix user's,
     which Wine reads as owned by someone who is not an administrator."""
