@@ -5,11 +5,15 @@ folders, the shell's copy of C:\\pkg\\FU\\* to D:\\preload\\RM_Reserve with the 
 the companion's CopyFileW. The copy engine is fixed, so the difference is what Castorel adds:
 its checks, log and console. Three shapes: 2,000 files of 200 MB in all in 200 folders, and
 20,000 files of 1 KiB in 200 folders, each onto an empty destination; then the 2,000 files onto
-a reserve that already holds them (a re-run). The two programs take turns; the script prints
+a reserve that already holds them (a re-run), and that re-run again with 2,000 files of 1 KiB
+beside FU's in the reserve, which FU does not bring. Before each timed run the disk is settled
+(sync, outside the timing), so that no run pays for the write-back of the one before; the two
+programs take turns, and which goes first alternates from round to round. The script prints
 each one's median and minimum, the ratios of both, and the median and range of the per-round
 ratios (each round pairs one run of each program, so the machine's drift cancels out). With
 SHAPE, only the shapes whose name holds that text.
 Usage: copy_benchmark.py CASTOREL_EXE BARE_EXE SANDBOX_FOLDER [ROUNDS] [SHAPE]"""
+import os
 import random
 import shutil
 import statistics
@@ -29,10 +33,15 @@ def sizes_for_large(generator, count):
     return [int(200 * 1000 * 1000 * w / sum(weights)) for w in weights]
 
 
-SHAPES = [  # name, files in each folder, sizes(generator, count), onto a filled reserve
-    ("2,000 files, 200 MB", 10, sizes_for_large, False),
-    ("20,000 files of 1 KiB", 100, lambda generator, count: [1024] * count, False),
-    ("2,000 files, 200 MB, re-run", 10, sizes_for_large, True),
+def sizes_for_small(_, count):
+    return [1024] * count
+
+
+SHAPES = [  # name, files in each folder, sizes(generator, count), onto a filled reserve, others
+    ("2,000 files, 200 MB", 10, sizes_for_large, False, False),
+    ("20,000 files of 1 KiB", 100, sizes_for_small, False, False),
+    ("2,000 files, 200 MB, re-run", 10, sizes_for_large, True, False),
+    ("2,000 files, 200 MB, again beside 2,000 others", 10, sizes_for_large, True, True),
 ]
 
 
@@ -61,21 +70,29 @@ def clear_destinations(pc):
         companion.unlink()
 
 
-def fill_reserve(pc):
-    """The reserve as a run leaves it: FU's copy, each file with FU's last-write time."""
+def fill_reserve(pc, others):
+    """The reserve as a run leaves it: FU's copy, each file with FU's last-write time; with
+    `others`, 2,000 files of 1 KiB beside it that FU does not bring."""
     clear_destinations(pc)
     reserve = pc.windows_path("D:\\preload\\RM_Reserve")
     shutil.copytree(pc.windows_path("C:\\pkg\\FU"), reserve, copy_function=shutil.copy2)
+    if others:
+        make_tree(reserve / "others", 10, sizes_for_small)
+
+
+def files_in_reserve(pc):
+    return sum(1 for p in pc.windows_path("D:\\preload\\RM_Reserve").rglob("*") if p.is_file())
 
 
 def timed_run(pc, program, files, rerun):
     if not rerun:
         clear_destinations(pc)
     pc.warm()
+    os.sync()
     start = time.perf_counter()
     result = pc.run(program)
     seconds = time.perf_counter() - start
-    copied = sum(1 for p in pc.windows_path("D:\\preload\\RM_Reserve").rglob("*") if p.is_file())
+    copied = files_in_reserve(pc)
     if result.status != 0 or copied != files:
         raise RuntimeError(f"{program}: status {result.status}, {copied} of {files} files")
     return seconds
@@ -92,15 +109,18 @@ def main():
     tool = pc.install_tool(exe, companion=b"MZ" + bytes(500_000))
     floor = "C:\\pkg\\bare_copy.exe"
     shutil.copyfile(bare, pc.windows_path(floor))
-    print(f"rounds: {rounds}, alternating")
-    for name, files_each, sizes, rerun in (shape for shape in SHAPES if only in shape[0]):
+    print(f"rounds: {rounds}, alternating, which goes first too; the disk settled before each")
+    for name, files_each, sizes, rerun, others in (shape for shape in SHAPES
+                                                   if only in shape[0]):
         files, size = make_tree(pc.windows_path("C:\\pkg\\FU"), files_each, sizes)
         if rerun:
-            fill_reserve(pc)
+            fill_reserve(pc, others)
+            files = files_in_reserve(pc)
         castorel, bare_times = [], []
-        for _ in range(rounds):
-            castorel.append(timed_run(pc, tool, files, rerun))
-            bare_times.append(timed_run(pc, floor, files, rerun))
+        for round_number in range(rounds):
+            programs = [(tool, castorel), (floor, bare_times)]
+            for program, times in programs[:: 1 if round_number % 2 == 0 else -1]:
+                times.append(timed_run(pc, program, files, rerun))
         medians = statistics.median(castorel), statistics.median(bare_times)
         minima = min(castorel), min(bare_times)
         print(f"{name} ({files} files, {size / 1e6:.1f} MB, {FOLDERS * SUBFOLDERS} folders):")

@@ -69,6 +69,7 @@ std::u16string CheckedSinglePathList(const char16_t* list) {
 }
 
 EntryFacts FactsOf(const FakeEntry& entry) {
+    if (entry.link) return {EntryKind::Link, 0, entry.lastWrite};
     if (entry.folder) return {EntryKind::Folder, 0, entry.lastWrite};
     return {EntryKind::File, entry.content.size() * sizeof(char16_t), entry.lastWrite};
 }
@@ -82,10 +83,18 @@ constexpr uint64_t kNow = 134'000'000'000'000'000;
 
 // The time a file at that path keeps when given `ticks`: where a FAT volume can't hold that, the
 // time it had (a file the shell writes has the time it was written).
+bool IgnoresChanges(const std::u16string& canonical) {
+    return thePc.drivesIgnoringChanges.find(canonical[0]) != std::u16string::npos;
+}
+
 uint64_t KeptTime(const std::u16string& canonical, uint64_t had, uint64_t ticks) {
     const bool fat = thePc.drivesWithoutOwners.find(canonical[0]) != std::u16string::npos;
     return fat && (ticks < kFatFirst || ticks > kFatLast) ? had : ticks;
 }
+
+// The owner and rights of a file or folder, judged; with `takeOver`, open ones are given the
+// tool's rights and judged again. 0, 5 or the error setting the rights answers.
+int JudgeRights(const std::u16string& canonical, RightsGuard& guard, bool takeOver);
 
 // What a shell's successful copy of `folder\*` leaves: every entry below it in the destination,
 // written into an entry the destination has under a name its file system takes for the same,
@@ -220,7 +229,7 @@ FolderIdentity IdentifyFolderOf(const char16_t* path) {
     return IdentityOfFolder(ParentOf(Canonical(CheckedPath(path, "IdentifyFolderOf"))));
 }
 
-int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
+int MakeAdministratorsFolder(const char16_t* path, RightsGuard& guard, FolderIdentity& made) {
     const std::u16string canonical = Canonical(CheckedPath(path, "MakeAdministratorsFolder"));
     const auto appeared = thePc.appearing.find(canonical);
     if (appeared != thePc.appearing.end()) thePc.entries[canonical] = appeared->second;
@@ -228,8 +237,9 @@ int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
     if (!ParentFolderExists(canonical)) return 3;
     thePc.madeFolders.push_back(canonical);
     thePc.AddFolder(canonical);
+    thePc.entries.at(canonical).noDacl = IgnoresChanges(canonical);
     made = IdentityOfFolder(canonical);
-    return 0;
+    return JudgeRights(canonical, guard, false);
 }
 
 // --- owners, rights and the take-over ---
@@ -263,7 +273,7 @@ namespace {
 
 // A file or folder without a DACL, or with an entry the guard finds open, gets the tool's
 // rights and is judged again.
-int JudgeRights(const std::u16string& canonical, RightsGuard& guard) {
+int JudgeRights(const std::u16string& canonical, RightsGuard& guard, bool takeOver) {
     char16_t sid[kSidTextCapacity] = {};
     const OwnerAnswer owner = ReadOwner(canonical.c_str(), sid);
     const bool keepsOwners = VolumeKeepsOwners(canonical.c_str());
@@ -276,10 +286,13 @@ int JudgeRights(const std::u16string& canonical, RightsGuard& guard) {
                                                            }));
     };
     if (!open()) return 0;
+    if (!takeOver) return 5;
     if (entry.rightsError != 0) return entry.rightsError;
     thePc.takenOver.push_back(canonical);
-    entry.noDacl = false;
-    entry.dacl.clear();
+    if (!IgnoresChanges(canonical)) {
+        entry.noDacl = false;
+        entry.dacl.clear();
+    }
     return open() ? 5 : 0;
 }
 
@@ -287,10 +300,12 @@ int JudgeRights(const std::u16string& canonical, RightsGuard& guard) {
 
 int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity) {
     const std::u16string canonical = Canonical(CheckedPath(path, "GuardFolder"));
+    const FakeEntry* const entry = Lookup(canonical);
+    if (entry && entry->heldForWriting) return kErrorSharingViolation;
     const FolderIdentity found = IdentityOfFolder(canonical);
     if (identity) *identity = found;
-    if (!found.known) return kErrorReparsePointEncountered;
-    return JudgeRights(canonical, guard);
+    if (!found.known || entry->link) return kErrorReparsePointEncountered;
+    return JudgeRights(canonical, guard, true);
 }
 
 // --- files, listings and marks ---
@@ -340,12 +355,13 @@ int CompareNames(const char16_t* a, const char16_t* b) {
 }
 
 // Hard links are the scenario table's: this PC's files have one name each.
-MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite) {
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, const uint64_t* lastWrite) {
     const std::u16string canonical = Canonical(CheckedPath(path, "GuardAndMarkFile"));
     const auto found = thePc.entries.find(canonical);
-    if (found == thePc.entries.end()) return {2, 0};
+    if (found == thePc.entries.end()) return {2, 0, 0};
     FakeEntry& entry = found->second;
-    if (entry.folder) return {kErrorReparsePointEncountered, 0};
+    if (entry.heldForWriting) return {kErrorSharingViolation, 0, 0};
+    if (entry.folder) return {kErrorReparsePointEncountered, 0, 0};
     const std::u16string finalPath = entry.leadsTo.empty() ? canonical : Canonical(entry.leadsTo);
     // As the system resolves them, in every form: a link shown as a file leads elsewhere.
     const std::u16string finalFile = u"\\\\?\\" + finalPath;
@@ -357,13 +373,14 @@ MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t l
     }
     const std::u16string leaf = canonical.substr(canonical.rfind(u'\\') + 1);
     if (!IsDosFinalPathOf(finalFile.c_str(), path) && !IsFileLeafOfFolder(paths, leaf.c_str())) {
-        return {kErrorReparsePointEncountered, 1};
+        return {kErrorReparsePointEncountered, 1, 0};
     }
-    const int judged = JudgeRights(canonical, guard);
-    if (judged != 0) return {judged, 1};
-    if (entry.markError != 0) return {entry.markError, 1};
-    entry.lastWrite = KeptTime(canonical, entry.lastWrite, lastWrite);
-    return {0, 1};
+    const int judged = JudgeRights(canonical, guard, true);
+    if (judged != 0 || !lastWrite) return {judged, 1, 0};
+    if (entry.markError != 0) return {entry.markError, 1, 0};
+    if (!IgnoresChanges(canonical))
+        entry.lastWrite = KeptTime(canonical, entry.lastWrite, *lastWrite);
+    return {0, 1, entry.lastWrite};
 }
 
 void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,

@@ -22,6 +22,8 @@ struct FakeEntry {
     bool noDacl = false;              // anyone may do anything to it
     int rightsError = 0;              // what setting its rights answers
     std::u16string leadsTo{};         // a file's: the file a link shown as this file leads to
+    bool link = false;                // a link the listing shows as one, as Windows' does
+    bool heldForWriting = false;      // another program holds a handle that may write it
 };
 
 struct FakePc {
@@ -44,6 +46,9 @@ struct FakePc {
     std::map<std::u16string, Membership> administrators;  // a SID not here is no member
     std::u16string drivesWithoutOwners;  // letters of FAT volumes, which keep no time outside
                                          // 1980 to 2107 and leave a file's time as it was
+    // Letters of volumes that answer success to a change of time or rights and keep what they
+    // had, whose new folders read back open to all (a FAT image through a user-space driver).
+    std::u16string drivesIgnoringChanges;
     std::vector<std::pair<std::u16string, std::u16string>> shellCopies;  // source, destination
     bool shellErrorsWithoutDialog = false;  // as the last shell copy was asked
     std::vector<std::pair<std::u16string, std::u16string>> appends;  // path, text: every call

@@ -118,17 +118,39 @@ TEST(ReserveCopy, WhatTheShellReportsDoneIsCheckedWhole) {
         }
     }
     // One entry of the reserve answers for one of FU's names: not for a second name FU gains
-    // during the copy; and where the reserve keeps two the system takes for one, FU's own.
+    // during the copy.
     PcWithFlagOnD();
     Pc().appearingDuringCopy[u"C:\\PKG\\FU\\A.bin"] = FakeEntry{false, u"new", 0, kWritten};
     EXPECT_EQ(RunCastorel(), 1);
     EXPECT_EQ(UpdateResult(), stale);
+    // A volume that answers success to the mark and keeps the time it had would pass a file the
+    // shell left behind: refused before the shell.
     PcWithFlagOnD();
-    Pc().entries.emplace(u"D:\\PRELOAD\\RM_RESERVE\\X\u03a3", FakeEntry{false, u"stale", 0, 1});
-    Pc().AddFile(u"C:\\pkg\\FU\\x\u03c3", u"new");
-    Pc().SetLastWrite(u"C:\\pkg\\FU\\x\u03c3", kWritten);
-    Pc().AddFile(u"D:\\preload\\RM_Reserve\\x\u03c3", u"new");
-    EXPECT_EQ(RunCastorel(), 0);
+    Pc().AddFile(std::u16string(kReserve) + u"\\a.bin", u"old");
+    Pc().drivesIgnoringChanges = u"D";
+    ExpectRefusedBeforeTheShell(29);
+}
+
+// Where a reserve folder keeps two entries the system takes for one of FU's names, its own
+// lookup, which the shell uses, may find either, whichever the tool judged: a file or a folder,
+// exactly FU's name or neither.
+TEST(ReserveCopy, TwoReserveEntriesThatAnswerForOneOfFusNamesAreRefused) {
+    const std::pair<const char16_t*, const char16_t*> pairs[] = {
+        {u"\u00e9\u00e9", u"\u00c9\u00c9"}, {u"\u00c9\u00e9", u"\u00e9\u00c9"}};
+    for (const bool folder : {false, true}) {
+        for (const auto& [one, other] : pairs) {
+            SCOPED_TRACE(testing::Message() << folder << Narrow(one));
+            PcWithFlagOnD();
+            const std::u16string fu = u"C:\\pkg\\FU\\\u00e9\u00e9";
+            folder ? Pc().AddFolder(fu) : Pc().AddFile(fu, u"new");
+            Pc().AddFolder(kReserve);
+            for (const char16_t* const name : {one, other}) {
+                Pc().entries.emplace(u"D:\\PRELOAD\\RM_RESERVE\\" + std::u16string(name),
+                                     FakeEntry{folder, u"kept"});
+            }
+            ExpectRefusedBeforeTheShell(52);
+        }
+    }
 }
 
 TEST(ReserveCopy, TheToolMakesTheMissingReserveFoldersBeforeTheShell) {
@@ -153,6 +175,18 @@ TEST(ReserveCopy, TheToolMakesTheMissingReserveFoldersBeforeTheShell) {
         Pc().entries.emplace(u"C:\\PKG\\FU\\" + fuEntry, FakeEntry{false, u""});
         ExpectRefusedBeforeTheShell(code);
         EXPECT_TRUE(Pc().madeFolders.empty());
+    }
+    // A volume that answers success to the rights the tool gives and keeps others: the folder the
+    // first run makes fails as the one the next run finds.
+    for (const bool made : {true, false}) {
+        PcWithFlagOnD();
+        Pc().drivesIgnoringChanges = u"D";
+        if (!made) {
+            Pc().AddFolder(u"D:\\preload");
+            Pc().entries.at(u"D:\\PRELOAD").noDacl = true;
+        }
+        ExpectRefusedBeforeTheShell(5);
+        EXPECT_EQ(Pc().madeFolders.size(), made ? 1u : 0u);
     }
     // A reserve file that can't be given its time (immutable) fails with the system's number.
     PcWithFlagOnD();
@@ -230,23 +264,33 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
         cases.push_back(
             {"a right", entry(true, itself, right, user), false, in(folderRights), in(fileRights)});
     }
-    const std::u16string file = u"D:\\PRELOAD\\RM_RESERVE\\SUB\\B.BIN";
-    const auto pcReplacingFile = [&file] {
+    const std::u16string sub = u"D:\\PRELOAD\\RM_RESERVE\\SUB";
+    const std::u16string file = sub + u"\\B.BIN";
+    // Besides what FU brings: a file beside its file, a folder FU does not enter with a file and
+    // a link in it. Recovery tools read them all as administrators.
+    const std::u16string besideFile = sub + u"\\KEEP.ME";
+    const std::u16string other = u"D:\\PRELOAD\\RM_RESERVE\\OTHER";
+    const std::u16string inOther = other + u"\\DEEP.INF";
+    const std::u16string link = other + u"\\LINK";
+    const auto pcReplacingFile = [&] {
         PcWithFlagOnD();
         Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
-        Pc().AddFile(file, u"old");
+        for (const std::u16string& kept : {file, besideFile, inOther}) Pc().AddFile(kept, u"old");
+        FakeEntry& linked = Pc().entries[link] = FakeEntry{true, u""};
+        linked.link = true;
+        linked.noDacl = true;  // never judged by its rights: they are its target's under Wine
     };
-    for (const std::u16string& judged : std::vector<std::u16string>{
-             u"D:\\PRELOAD", u"D:\\PRELOAD\\RM_RESERVE", u"D:\\PRELOAD\\RM_RESERVE\\SUB", file}) {
+    const std::u16string judgedEntries[] = {
+        u"D:\\PRELOAD", u"D:\\PRELOAD\\RM_RESERVE", sub, file, besideFile, other, inOther};
+    for (const std::u16string& judged : judgedEntries) {
+        const bool isFile = judged == file || judged == besideFile || judged == inOther;
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message()
                          << Narrow(judged) << ", " << c.name << " " << std::hex << c.entry.mask);
-            const bool taken = judged == file ? c.fileTaken : c.folderTaken;
+            const bool taken = isFile ? c.fileTaken : c.folderTaken;
             // Rights that can't be set fail the copy with the system's number.
             for (const int rightsError : {0, 1307}) {
                 pcReplacingFile();
-                Pc().AddFolder(u"D:\\preload\\RM_Reserve\\other");
-                Pc().entries.at(u"D:\\PRELOAD\\RM_RESERVE\\OTHER").noDacl = true;  // FU's not there
                 Pc().administrators[u"S-1-5-21-1-2-3-1002"] = Membership::Member;
                 FakeEntry& rights = Pc().entries.at(judged);
                 rights.dacl = {c.entry};
@@ -259,20 +303,32 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
                                               : "Copy successfully");
             }
         }
-        // A user's folder or file is never copied into.
+        SCOPED_TRACE(Narrow(judged));
+        // A user's folder or file is never copied into, nor one another program may write
+        // through a handle it opened before the rights were taken over.
         pcReplacingFile();
         Pc().SetOwner(judged, user);
         ExpectRefusedBeforeTheShell(5);
-        if (judged == file) continue;
+        pcReplacingFile();
+        Pc().entries.at(judged).heldForWriting = true;
+        ExpectRefusedBeforeTheShell(32);
+        if (isFile || judged == other) continue;
         // A folder put in the tool's place during the copy, or a user's after it, took what the
         // shell wrote.
         PcWithFlagOnD();
-        Pc().AddFolder(u"D:\\preload\\RM_Reserve\\sub");
+        Pc().AddFolder(sub);
         Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
         Pc().swappedDuringCopy = {judged};
-        const bool identified = judged != u"D:\\PRELOAD\\RM_RESERVE\\SUB";
-        EXPECT_EQ(RunCastorel(), identified ? 1 : 0);  // a folder below by its owner alone
+        EXPECT_EQ(RunCastorel(), judged != sub ? 1 : 0);  // a folder below by its owner alone
     }
+    // A link FU does not enter is a user's to change where it leads; an entry too deep to judge,
+    // a place to hide.
+    pcReplacingFile();
+    Pc().SetOwner(link, user);
+    ExpectRefusedBeforeTheShell(5);
+    pcReplacingFile();
+    Pc().AddFile(other + u"\\" + std::u16string(kMaxPath - other.size() - 1, u'N'));
+    ExpectRefusedBeforeTheShell(206);
     pcReplacingFile();
     Pc().SetOwner(u"C:\\pkg\\FU\\sub", user);
     EXPECT_EQ(RunCastorel(), 1);

@@ -55,19 +55,26 @@ void AppendWhole(HANDLE file, const char16_t* units, size_t count) {
     SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
 }
 
-DWORD SetLastWrite(HANDLE file, uint64_t lastWrite) {
+// Sets the last-write time and reads back what the volume kept: some (a FAT image through a
+// user-space driver, a filter) answer success and keep the time they had.
+DWORD SetLastWrite(HANDLE file, uint64_t lastWrite, uint64_t& kept) {
     FILETIME time;
     time.dwLowDateTime = static_cast<DWORD>(lastWrite);
     time.dwHighDateTime = static_cast<DWORD>(lastWrite >> 32);
-    return SetFileTime(file, nullptr, nullptr, &time) ? 0 : GetLastError();
+    if (!SetFileTime(file, nullptr, nullptr, &time)) return GetLastError();
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+        return GetLastError();
+    }
+    kept = static_cast<uint64_t>(basic.LastWriteTime.QuadPart);
+    return 0;
 }
 
 }  // namespace
 
 // A file or folder opened itself, for reading what it is: a link at the path is not followed.
-HANDLE OpenItself(const char16_t* path, DWORD access) {
-    return CreateFileW(Wide(path), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING,
+HANDLE OpenItself(const char16_t* path, DWORD access, DWORD sharing) {
+    return CreateFileW(Wide(path), access, sharing, nullptr, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
@@ -140,17 +147,17 @@ int CompareNames(const char16_t* a, const char16_t* b) {
     return CompareStringOrdinal(Wide(a), -1, Wide(b), -1, TRUE) - CSTR_EQUAL;
 }
 
-// Attribute and rights access alone: sharing modes govern data and delete access, so a file
-// another program holds, even without sharing, still opens; so does a read-only one. A file of
-// another name too (hard-linked) is left as it is.
-MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite) {
-    DWORD access = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+// Data access, which sharing modes govern, so that a handle another program opened for writing
+// before the rights were taken over is met here (a reader that shares reading is not); a
+// read-only file opens too. A file of another name too (hard-linked) is left as it is.
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, const uint64_t* lastWrite) {
+    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | (lastWrite ? FILE_WRITE_ATTRIBUTES : 0);
     const HANDLE file = OpenToGuard(path, access);
-    if (file == INVALID_HANDLE_VALUE) return {static_cast<int>(GetLastError()), 0};
+    if (file == INVALID_HANDLE_VALUE) return {static_cast<int>(GetLastError()), 0, 0};
     // The standard information has the names' count; GetFileInformationByHandle would also
     // ask for the volume's serial number, which costs Wine six times the rest of the mark.
     FILE_STANDARD_INFO information;
-    MarkAnswer answer{0, 0};
+    MarkAnswer answer{0, 0, 0};
     if (!GetFileInformationByHandleEx(file, FileStandardInfo, &information, sizeof information)) {
         answer.error = static_cast<int>(GetLastError());
     } else if (information.Directory) {
@@ -164,7 +171,9 @@ MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t l
         if (answer.names == 1 && error == 0) {
             error = GuardFileRights(file, access, guard);
         }
-        if (answer.names == 1 && error == 0) error = SetLastWrite(file, lastWrite);
+        if (answer.names == 1 && error == 0 && lastWrite) {
+            error = SetLastWrite(file, *lastWrite, answer.kept);
+        }
         answer.error = static_cast<int>(error);
     }
     CloseHandle(file);

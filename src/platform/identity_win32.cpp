@@ -136,8 +136,9 @@ FolderIdentity IdentifyFolderOf(const char16_t* path) {
 }
 
 // The parent is opened first and must be a real folder: the new folder is made inside that
-// very one, whatever happens to the path meanwhile.
-int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
+// very one, whatever happens to the path meanwhile. Its rights are read back through the handle
+// that made it, so a volume that kept other rights fails this run as it would fail the next.
+int MakeAdministratorsFolder(const char16_t* path, RightsGuard& guard, FolderIdentity& made) {
     const HANDLE parent = OpenFolderOf(path);
     if (parent == INVALID_HANDLE_VALUE) return ERROR_PATH_NOT_FOUND;
     DWORD error = kErrorReparsePointEncountered;  // mingw-w64's headers lack its name
@@ -147,10 +148,12 @@ int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
     }
     if (error == 0) {
         HANDLE folder = INVALID_HANDLE_VALUE;
-        error = CreateInFolder(parent, LeafOf(path), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                               rights, kFileCreate, kFileDirectoryFile, folder);
+        error = CreateInFolder(parent, LeafOf(path),
+                               FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL, rights,
+                               kFileCreate, kFileDirectoryFile, folder);
         if (folder != INVALID_HANDLE_VALUE) {
             made = IdentityOf(folder);
+            error = JudgeRightsKept(folder, guard);
             CloseHandle(folder);
         }
         LocalFree(rights);

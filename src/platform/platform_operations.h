@@ -14,6 +14,7 @@
 // Numbers the system's calls answer with, which the logic names.
 // ================================================================================================
 
+constexpr int kErrorSharingViolation = 32;
 constexpr int kErrorAlreadyExists = 183;
 constexpr int kErrorReparsePointEncountered = 4395;
 
@@ -99,12 +100,17 @@ FolderIdentity IdentifyFolder(const char16_t* path);
 /// Identifies the folder a file's path lies in (the path without its last component).
 FolderIdentity IdentifyFolderOf(const char16_t* path);
 
+class RightsGuard;
+
 /// Creates the folder at `path` with rights of its own, not inherited: administrators and
 /// SYSTEM may change it and all below it, users may only read and list. It is created inside
 /// its parent folder, opened without following a link; a parent that is missing, a file or a
-/// link fails. Returns 0 and identifies the folder made in `made`; kErrorAlreadyExists when the
-/// name is taken by anything, a link included; otherwise the system's error number.
-int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made);
+/// link fails. The rights it then has are read back through the handle that made it and judged
+/// by the guard, as GuardFolder judges them: a volume that did not keep them gives the
+/// access-denied number. Returns 0 and identifies the folder made in `made`;
+/// kErrorAlreadyExists when the name is taken by anything, a link included; otherwise the
+/// system's error number.
+int MakeAdministratorsFolder(const char16_t* path, RightsGuard& guard, FolderIdentity& made);
 
 /// Whether a reparse point leads elsewhere: a name surrogate (symbolic link, junction, mount
 /// point), or one whose tag the system did not report. Data deduplication, compression and
@@ -217,8 +223,10 @@ class RightsGuard {
     ~RightsGuard() = default;
 };
 
-/// Keeps a folder the copy writes into an administrators' alone. Opens exactly this folder (a
-/// link or a file there gives kErrorReparsePointEncountered), identifies it in `identity` unless
+/// Keeps a folder of the reserve an administrators' alone. Opens exactly this folder for its
+/// listing too, sharing it with no writer: a handle another program holds that may add or remove
+/// its entries gives kErrorSharingViolation, and none can be opened while this one is (a link or
+/// a file there gives kErrorReparsePointEncountered). Identifies it in `identity` unless
 /// that is null (identifying costs Wine as much as the rest), and
 /// has the guard judge its owner and DACL as read through that handle. A folder without a DACL,
 /// or with an entry that opens it to others, is taken over: through the same handle it gets
@@ -269,19 +277,22 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor);
 /// name to the file system) or positive.
 int CompareNames(const char16_t* a, const char16_t* b);
 
-/// What was found at a file the copy will replace, and done to it.
+/// What was found at a file of the reserve, and done to it.
 struct MarkAnswer {
     int error;       // 0; the system's number; kErrorReparsePointEncountered: a folder there
     unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
+    uint64_t kept;   // the last-write time read back after the mark was set; 0 without a mark
 };
 
-/// Readies a reserve file the copy will replace. Opens exactly this file for its attributes and
-/// rights only, which no other program's sharing can refuse, and counts its names; when it has
-/// just this one: the file opened must be no link and be the entry at `path` itself, by its
+/// Keeps a reserve file an administrators' alone. Opens exactly this file for its data too,
+/// sharing it with no writer: a handle another program holds that may write it gives
+/// kErrorSharingViolation, and none can be opened while this one is. Counts its names; when it
+/// has just this one: the file opened must be no link and be the entry at `path` itself, by its
 /// final path (else kErrorReparsePointEncountered); the guard judges its owner and DACL, taken
 /// over as GuardFolder does with a file's rights (administrators and SYSTEM full control, users
-/// read and execute); then its last-write time is set (in 100 ns ticks). Never touches its bytes.
-MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite);
+/// read and execute); then, unless `lastWrite` is null, its last-write time is set to that (in
+/// 100 ns ticks) and read back. Never touches its bytes.
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, const uint64_t* lastWrite);
 
 /// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
 /// there: the file's folder is opened without following a link and must still be the one

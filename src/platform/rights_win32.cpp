@@ -184,15 +184,22 @@ DWORD GuardRights(HANDLE handle, DWORD access, RightsGuard& guard, const wchar_t
 
 // Opens exactly this file or folder with `access`, and with what reading and changing its rights
 // need: without the right to change them, they can still be read, and need no change. `access`
-// tells what the handle was given.
+// tells what the handle was given. No writer shares it: from this open on, the rights taken
+// over through it are the only way in.
 HANDLE OpenToGuard(const char16_t* path, DWORD& access) {
     access |= READ_CONTROL | WRITE_DAC;
-    HANDLE handle = OpenItself(path, access);
+    HANDLE handle = OpenItself(path, access, kShareWithNoWriter);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
         access &= ~static_cast<DWORD>(WRITE_DAC);
-        handle = OpenItself(path, access);
+        handle = OpenItself(path, access, kShareWithNoWriter);
     }
     return handle;
+}
+
+DWORD JudgeRightsKept(HANDLE handle, RightsGuard& guard) {
+    DWORD error = 0;
+    const Rights rights = JudgeRights(handle, guard, error);
+    return error == 0 && rights != Rights::Closed ? ERROR_ACCESS_DENIED : error;
 }
 
 DWORD GuardFileRights(HANDLE file, DWORD access, RightsGuard& guard) {
@@ -248,7 +255,7 @@ Membership QueryAdministratorsMembership(const char16_t* sidText) {
 }
 
 int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity) {
-    DWORD access = FILE_READ_ATTRIBUTES;
+    DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
     const HANDLE folder = OpenToGuard(path, access);
     if (folder == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     if (identity) *identity = IdentityOf(folder);

@@ -40,8 +40,13 @@ HMODULE LoadSystemDll(const char16_t* name);
 
 // files_win32.cpp
 
+constexpr DWORD kShareWithAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+/// Sharing that no handle with write access (for a folder: to add entries) can meet, either way.
+constexpr DWORD kShareWithNoWriter = FILE_SHARE_READ | FILE_SHARE_DELETE;
+
 /// A file or folder opened itself, for reading what it is: a link at the path is not followed.
-HANDLE OpenItself(const char16_t* path, DWORD access);
+HANDLE OpenItself(const char16_t* path, DWORD access, DWORD sharing = kShareWithAll);
 
 /// The handle's attributes and reparse tag; false when they can't be read.
 bool ReadAttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& tag);
@@ -81,8 +86,12 @@ bool IsEntryAtPath(HANDLE file, const char16_t* path);
 // rights_win32.cpp
 
 /// Opens exactly this file or folder with `access`, and with READ_CONTROL and, where it is
-/// granted, WRITE_DAC; `access` tells what the handle got.
+/// granted, WRITE_DAC, shared with no writer; `access` tells what the handle got.
 HANDLE OpenToGuard(const char16_t* path, DWORD& access);
+
+/// Whether the rights read through the handle are as the guard wants them, without changing
+/// them: 0; the access-denied number; the system's number when they can't be read.
+DWORD JudgeRightsKept(HANDLE handle, RightsGuard& guard);
 
 /// A reserve file's owner and DACL judged through the handle, and taken over with the file's
 /// administrators-only rights where they let others change it: 0 or the error number.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 #include "platform/platform_operations.h"
 
@@ -123,6 +122,17 @@ int JudgeReserveFolder(EntryKind found, const char16_t* path, FolderIdentity* id
     return GuardFolder(path, guard, identity);
 }
 
+// A reserve file, whether FU replaces it or not: the very file at its name, with no second name
+// of another file (a system file hard-linked where a user can write, on Windows 7 and 8.1), and
+// the administrators' alone. One FU replaces gets `mark`, which must be the time it then keeps.
+int JudgeReserveFile(const char16_t* path, const uint64_t* mark) {
+    AdministratorsOnly guard(EntryKind::File);
+    const MarkAnswer answer = GuardAndMarkFile(path, guard, mark);
+    if (answer.error != 0) return answer.error;
+    if (answer.names > 1) return kErrorReparsePointEncountered;
+    return !mark || SameTimeWithinTolerance(answer.kept, *mark) ? 0 : kErrorWriteFault;
+}
+
 // One folder as listed once, ordered as the file system tells names apart: for looking names
 // up (one listing per folder costs far less than one query per file) and for finding two names
 // it takes for one. A folder may hold any number of entries, so the names and their facts are
@@ -160,24 +170,27 @@ class FolderListing : public FolderVisitor {
         return false;
     }
 
-    static constexpr size_t kNone = ~size_t{0};
+    bool IsTaken(size_t index) const { return entries_[index].taken; }
 
-    /// The entry the file system takes `name` for, the one of exactly that name where it keeps
-    /// several apart; kNone when there is none, or when an earlier name took it already: one
-    /// entry answers for one name at most.
+    static constexpr size_t kNone = ~size_t{0};
+    static constexpr size_t kSeveral = kNone - 1;
+
+    /// The entry the file system takes `name` for; kNone when there is none, or when an earlier
+    /// name took it already: one entry answers for one name at most. kSeveral where the folder
+    /// keeps several apart that answer for it (a folder that tells case apart): the system's
+    /// lookup, which the shell uses, may find any of them.
     size_t Take(const char16_t* name) {
         Entry* const end = entries_ + count_;
         Entry* const first = std::lower_bound(entries_, end, name,
                                               [this](const Entry& entry, const char16_t* key) {
                                                   return CompareNames(NameOf(entry), key) < 0;
                                               });
-        Entry* taken = nullptr;
-        for (Entry* at = first; at != end && CompareNames(NameOf(*at), name) == 0; ++at) {
-            if (!taken || std::u16string_view(NameOf(*at)) == name) taken = at;
-        }
-        if (!taken || taken->taken) return kNone;
-        taken->taken = true;
-        return static_cast<size_t>(taken - entries_);
+        Entry* last = first;
+        while (last != end && CompareNames(NameOf(*last), name) == 0) ++last;
+        if (last - first > 1) return kSeveral;
+        if (first == last || first->taken) return kNone;
+        first->taken = true;
+        return static_cast<size_t>(first - entries_);
     }
 
   private:
@@ -269,7 +282,7 @@ class CopyWalk {
                                         reserveListed ? &reserve : nullptr);
             if (error != 0) return error;
         }
-        return 0;
+        return side_ == WalkSide::BeforeCopy && reserveListed ? JudgeEntriesLeft(reserve) : 0;
     }
 
     size_t Entries() const { return entries_; }
@@ -283,6 +296,7 @@ class CopyWalk {
         if (facts.kind == EntryKind::Link) return kErrorReparsePointEncountered;
         const bool folder = facts.kind == EntryKind::Folder;
         const size_t taken = reserve ? reserve->Take(name) : FolderListing::kNone;
+        if (taken == FolderListing::kSeveral) return kErrorDuplicateName;
         const EntryFacts* const found = taken != FolderListing::kNone ? &reserve->FactsAt(taken)
                                                                       : nullptr;
         const size_t sourceEnd = source_.Length();
@@ -323,9 +337,7 @@ class CopyWalk {
     }
 
     // What the entry would replace or enter, if anything, is of its own kind and no link. A file
-    // it replaces has no second name of another file (a system file hard-linked where a user
-    // can write, on Windows 7 and 8.1), is the administrators' alone, and is marked with a time
-    // FU's file can't have.
+    // it replaces is judged, and marked with a time FU's file can't have.
     int CheckDestination(const EntryFacts& source, const EntryFacts* found) const {
         if (!found) return 0;
         if (found->kind == EntryKind::Link) return kErrorReparsePointEncountered;
@@ -333,11 +345,40 @@ class CopyWalk {
         if (source.kind == EntryKind::Folder) {
             return JudgeReserveFolder(found->kind, destination_.Text(), nullptr);
         }
-        AdministratorsOnly guard(EntryKind::File);
-        const MarkAnswer mark = GuardAndMarkFile(destination_.Text(), guard,
-                                                 MarkedTime(source.lastWrite));
-        if (mark.error != 0) return mark.error;
-        return mark.names > 1 ? kErrorReparsePointEncountered : 0;
+        const uint64_t mark = MarkedTime(source.lastWrite);
+        return JudgeReserveFile(destination_.Text(), &mark);
+    }
+
+    // The entries of a reserve folder that FU brings none of, with all below them: recovery
+    // tools read the whole reserve as administrators, so none may answer to anyone else.
+    int JudgeEntriesLeft(const FolderListing& reserve) {
+        for (size_t i = 0; i < reserve.Count(); ++i) {
+            if (reserve.IsTaken(i)) continue;
+            const EntryKind kind = reserve.FactsAt(i).kind;
+            const size_t end = destination_.Length();
+            // An entry too deep to be judged would be a place to hide: it fails the copy.
+            int error = kErrorFilenameExcedRange;
+            if (destination_.Descend(reserve.NameAt(i), kind == EntryKind::Folder)) {
+                error = JudgeEntryLeft(kind);
+            }
+            destination_.Ascend(end);
+            if (error != 0) return error;
+        }
+        return 0;
+    }
+
+    // A link is judged by its own owner and never followed; the copy does not enter it.
+    int JudgeEntryLeft(EntryKind kind) {
+        const char16_t* const path = destination_.Text();
+        if (kind == EntryKind::Link) {
+            return QueryOwner(path) == Owner::Untrusted ? kErrorAccessDenied : 0;
+        }
+        if (kind == EntryKind::File) return JudgeReserveFile(path, nullptr);
+        const int judged = JudgeReserveFolder(kind, path, nullptr);
+        if (judged != 0) return judged;
+        FolderListing below;
+        const int listed = below.Read(path);
+        return listed != 0 ? listed : JudgeEntriesLeft(below);
     }
 
     // The entry is in the reserve as FU has it, never through a link: a folder as a real
@@ -410,7 +451,8 @@ int MakeReserve(const char16_t* driveRoot, ReserveFolders& folders) {
         if (!reserve.Descend(kReserveFolders[i], true)) return kErrorFilenameExcedRange;
         FolderIdentity& identity = folders.identities[i];
         if (identity.known) continue;  // judged before the copy
-        const int made = MakeAdministratorsFolder(reserve.Text(), identity);
+        AdministratorsOnly guard(EntryKind::Folder);
+        const int made = MakeAdministratorsFolder(reserve.Text(), guard, identity);
         if (made == 0) continue;
         if (made != kErrorAlreadyExists) return made;
         const int error = JudgeReserveFolder(QueryEntry(reserve.Text()).kind, reserve.Text(),

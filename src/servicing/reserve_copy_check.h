@@ -35,12 +35,15 @@ struct CopyPreflight {
 };
 
 /// Checks FU (the folder itself and every folder and file in it, and the path each maps to in
-/// the drive's reserve) and every folder of the reserve that already exists below the drive's
-/// root (`X:\`): each must be an administrators' alone, by its owner (else kErrorAccessDenied)
-/// and its rights, which are taken over where they let others change it. Two names in one
-/// folder of FU that the file system takes for one give kErrorDuplicateName. Each reserve file
-/// FU will replace gets a last-write time FU's file can't have, so that one the shell leaves
-/// behind is seen after the copy; its bytes are never touched. `fu` has no trailing `\`.
+/// the drive's reserve), `preload` and every entry of `preload\RM_Reserve` below the drive's
+/// root (`X:\`), whether FU brings it or not: each must be an administrators' alone, by its
+/// owner (else kErrorAccessDenied) and its rights, which are taken over where they let others
+/// change it, and none may be held by a writer (kErrorSharingViolation); a link FU does not
+/// enter is judged by its owner alone. Two names in one folder of FU that the file system takes
+/// for one, or two entries of a reserve folder that answer for one of FU's names, give
+/// kErrorDuplicateName. Each reserve file FU will replace gets a last-write time FU's file
+/// can't have, so that one the shell leaves behind is seen after the copy; a time that does not
+/// take gives kErrorWriteFault. Its bytes are never touched. `fu` has no trailing `\`.
 CopyPreflight CheckCopyBeforeShell(const char16_t* fu, const char16_t* driveRoot);
 
 /// Makes `preload` and `preload\RM_Reserve` on the drive where they are missing, with rights

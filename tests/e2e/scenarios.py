@@ -27,7 +27,12 @@ ABOVE_LATIN1_ON = re.compile("[^\x00-\xff].*", re.S)  # a record's echo stops th
 BANNER_SHAPE = re.compile(r"\n\n={32} \d\d/\d\d/\d\d \d\d:\d\d:\d\d ={40}")
 FU = {"readme.txt": b"payload\r\n", "drivers\\net.inf": b"net", "drivers\\audio\\audio.inf": b"a"}
 RESERVE = {f"D:\\preload\\RM_Reserve\\{name}": data for name, data in FU.items()}
-RESERVE_README = "D:\\preload\\RM_Reserve\\readme.txt"
+RESERVE_FOLDER = "D:\\preload\\RM_Reserve"
+RESERVE_README = RESERVE_FOLDER + "\\readme.txt"
+# What FU does not bring, left in the reserve: beside its files, in a folder it enters, and a
+# folder of its own.
+EXTRAS = {RESERVE_FOLDER + "\\extra.txt": b"extra", RESERVE_FOLDER + "\\drivers\\user.inf": b"inf",
+          RESERVE_FOLDER + "\\extra": FOLDER}
 PLANTED = ("shell32", "shlwapi", "user32", "shcore")
 OUTSIDE = Path("outside.txt")  # in the sandbox's folder, on none of the PC's drives
 VICTIM = "C:\\Windows\\victim.txt"
@@ -191,6 +196,20 @@ def fu_also_holds(name, data):
     return step
 
 
+def reserve_also_holds(name, data=FOLDER, target=None):
+    """A layout step: the reserve holds an entry under a name the Linux side keeps apart from
+    its others: a file of `data`, a folder, or a link to `target`."""
+    def step(pc, _):
+        entry = pc.put_folder(RESERVE_FOLDER) / name
+        if target:
+            entry.symlink_to(host_path(pc, target))
+        elif data is FOLDER:
+            entry.mkdir()
+        else:
+            entry.write_bytes(data)
+    return step
+
+
 def plant_dlls(pc, helpers):
     pc.put_folder("C:\\pkg")
     for name in PLANTED:
@@ -339,6 +358,27 @@ ROWS = [
          put={RESERVE_README: b"oldload\r\n"},
          lay_out=steps(OPEN_RESERVE, open_to_all(RESERVE_README, mode=0o666)),
          files=RESERVE, closed_to_users=(RESERVE_README,)),
+    on_d("a reserve file another program may write through is never copied over",
+         failed_copy(32), put={RESERVE_README: b"oldload\r\n"},
+         lay_out=steps(OPEN_RESERVE, open_to_all(RESERVE_README, mode=0o666)),
+         hold=(RESERVE_README, "write"), unchanged=(RESERVE_README,)),
+    *[on_d(f"a reserve entry a user left beside FU's fails the copy: {path[22:]}", failed_copy(5),
+           put={path: data}, as_root=True, lay_out=steps(OPEN_RESERVE, owned_by_user(path)),
+           unchanged=(path,))
+      for path, data in EXTRAS.items()],
+    on_d("entries beside FU's that the image left open to all are closed to users", SERVICED_D,
+         put={**EXTRAS, RESERVE_FOLDER + "\\extra\\a.txt": b"a"},
+         lay_out=steps(OPEN_RESERVE, open_to_all(*EXTRAS, RESERVE_FOLDER + "\\drivers"),
+                       open_to_all(*(p for p, data in EXTRAS.items() if data is not FOLDER),
+                                   RESERVE_FOLDER + "\\extra\\a.txt", mode=0o666)),
+         files=RESERVE, closed_to_users=(*EXTRAS, RESERVE_FOLDER + "\\extra\\a.txt")),
+    *[on_d(f"two reserve {kind} that answer for one of FU's names fail before the shell",
+           failed_copy(52), put={"C:\\target\\kept": b"kept", VICTIM: b"kept"},
+           lay_out=steps(reserve_also_holds(real, data), reserve_also_holds(linked, target=to)),
+           unchanged=("C:\\target", VICTIM))
+      for kind, real, data, linked, to in (
+          ("files", "READme.txt", b"old", "Readme.txt", VICTIM),
+          ("folders", "Drivers", FOLDER, "DRIVERS", "C:\\target"))],
     on_d("a reserve file that links into C:\\Windows is never written through", failed_copy(4395),
          put={VICTIM: b"kept"}, lay_out=steps(link(RESERVE_README, VICTIM), OPEN_RESERVE),
          unchanged=(VICTIM,)),
