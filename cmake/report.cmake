@@ -5,11 +5,15 @@ add_library(castorel_report_reader STATIC
   src/report/fleet_report.cpp
   src/report/fleet_page.cpp
   src/report/log_file.cpp
+  src/report/text_encodings.cpp
+  src/report/fleet_walk.cpp
 )
 target_include_directories(castorel_report_reader PUBLIC src)
 target_link_libraries(castorel_report_reader PUBLIC castorel_warnings)
 add_executable(castorel-report src/report/main.cpp)
 target_link_libraries(castorel-report PRIVATE castorel_report_reader)
+# --version says the kit's version, the same as the exe's version record.
+target_compile_definitions(castorel-report PRIVATE CASTOREL_VERSION="${PROJECT_VERSION}")
 
 if(WIN32)
   # Its libraries are header-only, Debian's, reached through a folder of their own: the cross

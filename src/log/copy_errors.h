@@ -15,9 +15,7 @@ inline constexpr CopyErrorMeaning kCopyErrorMeanings[] = {
     {8, "not enough memory for a folder's listing"},
     {19, "the destination is write-protected"},
     {21, "the drive is not ready"},
-    {29,
-     "the reserve does not hold FU's files: missing or stale after the copy, or its volume kept no "
-     "mark"},
+    {29, "FU's files missing or stale in the reserve, or the mark not kept"},
     {32, "a file or reserve folder is in use by another program that may write it"},
     {52, "two names in one folder of FU or of the reserve are one name to Windows"},
     {80, "a name in the destination is taken by the other kind of thing"},

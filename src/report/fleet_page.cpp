@@ -7,6 +7,7 @@
 
 #include "log/copy_errors.h"
 #include "report/fleet_report.h"
+#include "report/text_encodings.h"
 
 namespace {
 
@@ -21,32 +22,6 @@ struct Bar {
     const char* color;
 };
 
-std::string Escaped(const std::string& text) {
-    std::string escaped;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            case '"':
-                escaped += "&quot;";
-                break;
-            case '\'':
-                escaped += "&#39;";
-                break;
-            default:
-                escaped += c;
-        }
-    }
-    return escaped;
-}
-
 void Chart(std::ostream& out, const std::vector<Bar>& bars) {
     size_t most = 1;
     for (const Bar& bar : bars) most = std::max(most, bar.logs);
@@ -58,7 +33,7 @@ void Chart(std::ostream& out, const std::vector<Bar>& bars) {
     for (const Bar& bar : bars) {
         const int room = kChartWidth - kLabelWidth - 60;
         const auto width = static_cast<int>(static_cast<size_t>(room) * bar.logs / most);
-        out << "<text x=\"0\" y=\"" << y + 16 << "\">" << Escaped(bar.label) << "</text>"
+        out << "<text x=\"0\" y=\"" << y + 16 << "\">" << HtmlText(bar.label) << "</text>"
             << "<rect x=\"" << kLabelWidth << "\" y=\"" << y << "\" width=\"" << width
             << "\" height=\"" << kBarHeight << "\" fill=\"" << bar.color << "\"/>"
             << "<text x=\"" << kLabelWidth + width + 6 << "\" y=\"" << y + 16 << "\">" << bar.logs
@@ -68,14 +43,17 @@ void Chart(std::ostream& out, const std::vector<Bar>& bars) {
     out << "</svg>\n";
 }
 
+// Cells from a log or a path are isolated from their neighbours (`isolated`).
 void Table(std::ostream& out, const char* id, const std::vector<std::string>& headings,
-           const std::vector<std::vector<std::string>>& rows) {
+           const std::vector<std::vector<std::string>>& rows, bool isolated = false) {
     out << "<table id=\"" << id << "\"><tr>";
-    for (const std::string& heading : headings) out << "<th>" << Escaped(heading) << "</th>";
+    for (const std::string& heading : headings) out << "<th>" << HtmlText(heading) << "</th>";
     out << "</tr>\n";
     for (const auto& row : rows) {
         out << "<tr>";
-        for (const std::string& cell : row) out << "<td>" << Escaped(cell) << "</td>";
+        for (const std::string& cell : row) {
+            out << "<td>" << (isolated ? IsolatedHtmlText(cell) : HtmlText(cell)) << "</td>";
+        }
         out << "</tr>\n";
     }
     out << "</table>\n";
@@ -89,7 +67,7 @@ void FleetReport::PrintPage(std::ostream& out) const {
            "color:#222}table{border-collapse:collapse;margin-bottom:1.5em}th,td{padding:.25em "
            ".8em;text-align:left;border-bottom:1px solid #ccc}svg text{font-size:14px}"
            "</style></head>\n<body>\n<h1>Castorel fleet report</h1>\n<p id=\"read\">"
-        << Escaped(ReadLine()) << "</p>\n<h2>Logs by their last run</h2>\n";
+        << HtmlText(ReadLine()) << "</p>\n<h2>Logs by their last run</h2>\n";
     std::vector<Bar> bars{
         {"serviced (PASS, copied)", Count(LogState::Serviced), "#2e7d32"},
         {"nothing to do (PASS, no flag)", Count(LogState::NothingToDo), "#607d8b"}};
@@ -118,7 +96,7 @@ void FleetReport::PrintPage(std::ostream& out) const {
     for (const Look& look : looks_) {
         looks.push_back({look.path, look.started, look.drives, look.state});
     }
-    Table(out, "looks", {"log", "last run started", "fixed drives", "state"}, looks);
+    Table(out, "looks", {"log", "last run started", "fixed drives", "state"}, looks, true);
     if (moreLooks_ > 0) out << "<p id=\"more\">and " << moreLooks_ << " more</p>\n";
     out << "</body></html>\n";
 }

@@ -5,51 +5,12 @@
 
 #include "log/copy_errors.h"
 #include "report/log_file.h"
+#include "report/text_encodings.h"
 
 namespace {
 
 constexpr size_t kLooksShown = 20;
 constexpr size_t kChunk = size_t{64} * 1024;
-
-void PutCodePoint(std::string& out, char32_t point) {
-    if (point < 0x80) {
-        out += static_cast<char>(point);
-    } else if (point < 0x800) {
-        out += static_cast<char>(0xC0 | (point >> 6));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-        out += static_cast<char>(0xE0 | (point >> 12));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (point >> 18));
-        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
-}
-
-// How many bytes the valid UTF-8 sequence at the start of `bytes` takes; 0 when it is none.
-size_t Utf8SequenceLength(std::string_view bytes) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const auto follows = [&](size_t i) { return i < bytes.size() && (byte(i) & 0xC0) == 0x80; };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return follows(1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        if (!follows(1) || !follows(2)) return 0;
-        const bool overlong = lead == 0xE0 && byte(1) < 0xA0;
-        const bool surrogate = lead == 0xED && byte(1) >= 0xA0;
-        return overlong || surrogate ? 0 : 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        if (!follows(1) || !follows(2) || !follows(3)) return 0;
-        const bool overlong = lead == 0xF0 && byte(1) < 0x90;
-        const bool beyond = lead == 0xF4 && byte(1) >= 0x90;
-        return overlong || beyond ? 0 : 4;
-    }
-    return 0;
-}
 
 // By the outcomes' order in log_reader.h.
 constexpr const char* kCopyNames[] = {"unknown", "copied", "failed", "no-flag"};
@@ -103,78 +64,6 @@ std::string ErrorText(long long error) {
 
 }  // namespace
 
-std::string Utf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
-        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            PutCodePoint(out, 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00));
-        } else {
-            PutCodePoint(out, high || low ? 0xFFFD : unit);
-        }
-    }
-    return out;
-}
-
-std::string ValidUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    while (!bytes.empty()) {
-        const size_t length = Utf8SequenceLength(bytes);
-        if (length == 0) {
-            PutCodePoint(out, 0xFFFD);
-            bytes.remove_prefix(1);
-        } else {
-            out.append(bytes.substr(0, length));
-            bytes.remove_prefix(length);
-        }
-    }
-    return out;
-}
-
-std::string ShownPath(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return Utf8(path.u16string());
-#else
-    return ValidUtf8(path.native());
-#endif
-}
-
-std::string TerminalText(std::string_view utf8) {
-    constexpr char kHex[] = "0123456789abcdef";
-    std::string shown;
-    shown.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        auto unit = static_cast<unsigned char>(utf8[i]);
-        const bool c1 = unit == 0xC2 && i + 1 < utf8.size() &&
-                        static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
-                        static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
-        if (c1) unit = static_cast<unsigned char>(utf8[++i]);
-        if (unit < 0x20 || unit == 0x7F || c1) {
-            shown += "\\x";
-            shown += kHex[unit >> 4];
-            shown += kHex[unit & 0xF];
-        } else {
-            shown += utf8[i];
-        }
-    }
-    return shown;
-}
-
-std::string CsvField(const std::string& value, bool text) {
-    std::string field = value;
-    if (text && !field.empty() && std::strchr("=+-@\t\r", field[0]) != nullptr) {
-        field.insert(0, 1, '\'');
-    }
-    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-    std::string quoted = "\"";
-    for (char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
 FleetReport::FleetReport(std::ostream* csv, std::ostream* json) : csv_(csv), json_(json) {
     if (csv_) {
         *csv_
@@ -183,17 +72,24 @@ FleetReport::FleetReport(std::ostream* csv, std::ostream* json) : csv_(csv), jso
     }
 }
 
-void FleetReport::Row(const std::string& log, const Run& run) {
+namespace {
+
+// A log this large is read where its rows are written, a chunk at a time, rather than ahead on
+// another thread: its rows are never held whole.
+constexpr uint64_t kReadAhead = uint64_t{1} << 20;
+
+// The rows of one run, as each table has them, appended to those given.
+void RenderRow(const std::string& log, const Run& run, std::string* csv, std::string* json) {
     const std::string error = run.error ? std::to_string(*run.error) : "";
     const std::vector<std::string> notes = NoteNames(run.notes);
-    if (csv_) {
-        *csv_ << CsvField(log, true) << ',' << run.number << ',' << CsvField(Started(run), true)
-              << ',' << CsvField(Utf8(run.fixedDrives), true) << ','
-              << CsvField(Utf8(run.recoveryDrive), true) << ',' << CopyName(run.copy) << ','
-              << error << ',' << CompanionName(run.companion) << ',' << ResultName(run.result)
-              << ',' << CsvField(Joined(notes), true) << "\r\n";
+    if (csv) {
+        *csv += CsvField(log, true) + ',' + std::to_string(run.number) + ',' +
+                CsvField(Started(run), true) + ',' + CsvField(Utf8(run.fixedDrives), true) + ',' +
+                CsvField(Utf8(run.recoveryDrive), true) + ',' + CopyName(run.copy) + ',' + error +
+                ',' + CompanionName(run.companion) + ',' + ResultName(run.result) + ',' +
+                CsvField(Joined(notes), true) + "\r\n";
     }
-    if (json_) {
+    if (json) {
         const auto textOrNull = [](const std::string& text) {
             return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
         };
@@ -208,53 +104,133 @@ void FleetReport::Row(const std::string& log, const Run& run) {
         line["companion"] = CompanionName(run.companion);
         line["result"] = textOrNull(ResultName(run.result));
         line["notes"] = notes;
-        *json_ << line.dump() << '\n';
+        *json += line.dump() + '\n';
     }
 }
 
-void FleetReport::Read(const std::filesystem::path& path, bool named) {
-    const std::string shown = ShownPath(path);
-    // A look that fails (a dangling link; a device, to Windows' C runtime under Wine) leaves
-    // the open to tell why, on its handle.
-    std::error_code looked;
-    const std::filesystem::file_status status = std::filesystem::status(path, looked);
-    if (!looked && status.type() == std::filesystem::file_type::directory) return;  // a link
-    std::string reason = looked ? "" : WhyNoLog(status);
-    if (!reason.empty()) {
-        NotRead(shown, reason, named, path);
-        return;
-    }
-    LogFile file;
-    const LogFile::Opened opened = file.Open(path, reason);
-    if (opened != LogFile::Opened::Yes) {
-        if (opened == LogFile::Opened::NoLog) NotRead(shown, reason, named, path);
-        else Unreadable(path, reason);
-        return;
-    }
-    Run last;
+// Reads the open log to its end, each run to `row` and the last into the reading; false, with
+// its reason, when a read fails.
+template <typename Row>
+bool ReadRuns(LogFile& file, LogReading& reading, Row row) {
+    thread_local std::vector<char> chunk(kChunk);
     LogReader reader([&](const Run& run) {
-        last = run;
-        Row(shown, run);
+        reading.last = run;
+        row(run);
     });
-    std::vector<char> chunk(kChunk);
-    size_t bytes = 0;
+    uint64_t bytes = 0;
     for (;;) {
-        const std::optional<size_t> got = file.Read(chunk.data(), chunk.size(), reason);
-        if (!got) {
-            Unreadable(path, reason);
-            return;
-        }
+        const std::optional<size_t> got = file.Read(chunk.data(), chunk.size(), reading.reason);
+        if (!got) return false;
         if (*got == 0) break;
         bytes += *got;
         reader.Feed(reinterpret_cast<const unsigned char*>(chunk.data()), *got);
     }
-    const size_t runs = reader.Finish();
-    if (runs == 0) {
-        NotRead(shown, bytes == 0 ? "empty" : "no record of the tool's", named, path);
-        return;
+    reading.runs = reader.Finish();
+    if (reading.runs == 0) reading.reason = bytes == 0 ? "empty" : "no record of the tool's";
+    return true;
+}
+
+LogReading ReadOpenLog(LogReading reading, std::unique_ptr<LogFile> file, bool csv, bool json) {
+    if (file->Left() > kReadAhead) {
+        reading.kind = LogReading::Kind::Open;
+        reading.file = std::move(file);
+        return reading;
     }
+    const bool read = ReadRuns(*file, reading, [&](const Run& run) {
+        RenderRow(reading.shown, run, csv ? &reading.csv : nullptr, json ? &reading.json : nullptr);
+    });
+    reading.kind = !read               ? LogReading::Kind::Unreadable
+                   : reading.runs == 0 ? LogReading::Kind::NotRead
+                                       : LogReading::Kind::Log;
+    return reading;
+}
+
+LogReading ReadLog(const Input& input, bool csv, bool json) {
+    LogReading reading;
+    reading.named = input.named;
+    reading.shown = ShownPath(input.path);
+    if (!input.reason.empty()) {
+        reading.kind = LogReading::Kind::Unreadable;
+        reading.reason = input.reason;
+        return reading;
+    }
+    // A look that fails (a dangling link; a device, to Windows' C runtime under Wine) leaves
+    // the open to tell why, on its handle.
+    std::error_code looked;
+    const std::filesystem::file_status status = std::filesystem::status(input.path, looked);
+    if (!looked && status.type() == std::filesystem::file_type::directory) return reading;
+    reading.reason = looked ? "" : WhyNoLog(status);
+    if (!reading.reason.empty()) {
+        reading.kind = LogReading::Kind::NotRead;
+        return reading;
+    }
+    auto file = std::make_unique<LogFile>();
+    const LogFile::Opened opened = file->Open(input.path, reading.reason);
+    if (opened != LogFile::Opened::Yes) {
+        reading.kind = opened == LogFile::Opened::NoLog ? LogReading::Kind::NotRead
+                                                        : LogReading::Kind::Unreadable;
+        return reading;
+    }
+    reading.identity = file->Identity();
+    return ReadOpenLog(std::move(reading), std::move(file), csv, json);
+}
+
+}  // namespace
+
+LogReading FleetReport::ReadInput(const Input& input, bool csv, bool json) {
+    try {
+        return ReadLog(input, csv, json);
+    } catch (const std::exception& error) {  // out of memory, on a worker thread
+        LogReading reading;
+        reading.kind = LogReading::Kind::Unreadable;
+        reading.shown = ShownPath(input.path);
+        reading.reason = error.what();
+        return reading;
+    }
+}
+
+void FleetReport::Add(LogReading& reading) {
+    switch (reading.kind) {
+        case LogReading::Kind::Folder:  // a link to a folder, which is not followed
+            return;
+        case LogReading::Kind::NotRead:
+            NotRead(reading.shown, reading.reason, reading.named);
+            return;
+        case LogReading::Kind::Unreadable:
+            Unreadable(reading.shown, reading.reason);
+            return;
+        case LogReading::Kind::Open:
+            AddOpen(reading);
+            return;
+        case LogReading::Kind::Log:
+            if (csv_) *csv_ << reading.csv;
+            if (json_) *json_ << reading.json;
+            Tally(reading);
+            return;
+    }
+}
+
+// A large log, read here a chunk at a time, its rows written as each run ends.
+void FleetReport::AddOpen(LogReading& reading) {
+    std::string csv;
+    std::string json;
+    const bool read = ReadRuns(*reading.file, reading, [&](const Run& run) {
+        RenderRow(reading.shown, run, csv_ ? &csv : nullptr, json_ ? &json : nullptr);
+        if (csv_) *csv_ << csv;
+        if (json_) *json_ << json;
+        csv.clear();
+        json.clear();
+    });
+    reading.file.reset();
+    if (!read) Unreadable(reading.shown, reading.reason);
+    else if (reading.runs == 0) NotRead(reading.shown, reading.reason, reading.named);
+    else Tally(reading);
+}
+
+void FleetReport::Tally(const LogReading& reading) {
+    const Run& last = reading.last;
     ++logs_;
-    runs_ += runs;
+    runs_ += reading.runs;
     const LogState state = StateOf(last);
     ++states_[state];
     if (state == LogState::Failed) ++failedByError_[last.error ? *last.error : -1];
@@ -263,26 +239,24 @@ void FleetReport::Read(const std::filesystem::path& path, bool named) {
                                  ? "no result"
                                  : "FAIL " + ErrorText(last.error ? *last.error : -1);
     if (looks_.size() < kLooksShown) {
-        looks_.push_back({shown, Started(last), Utf8(last.fixedDrives), text});
+        looks_.push_back({reading.shown, Started(last), Utf8(last.fixedDrives), text});
     } else {
         ++moreLooks_;
     }
 }
 
 // What is named on the command line must be a log; what a folder holds may be anything.
-void FleetReport::NotRead(const std::string& shown, const std::string& reason, bool named,
-                          const std::filesystem::path& path) {
+void FleetReport::NotRead(const std::string& shown, const std::string& reason, bool named) {
     if (named) {
-        Unreadable(path, reason);
+        Unreadable(shown, reason);
         return;
     }
     ++otherFiles_;
     if (others_.size() < kLooksShown) others_.emplace_back(shown, reason);
 }
 
-void FleetReport::Unreadable(const std::filesystem::path& path, const std::string& reason) {
+void FleetReport::Unreadable(const std::string& shown, const std::string& reason) {
     ++states_[LogState::Unreadable];
-    const std::string shown = ShownPath(path);
     UnreadableRow(shown, reason);
     if (unreadable_.size() < kLooksShown) unreadable_.emplace_back(shown, reason);
     ++unreadableFiles_;

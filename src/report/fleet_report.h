@@ -1,50 +1,61 @@
-// A fleet's logs read one after another: each run as a row of CSV and a line of JSON, and, for a
-// person, a summary of the logs by the state of their last run.
+// A fleet's logs read, on several threads, and taken in their one order: each run as a row of CSV
+// and a line of JSON, and, for a person, a summary of the logs by the state of their last run,
+// which keeps counts and capped lists only.
 #pragma once
 
 #include <cstddef>
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "report/fleet_walk.h"
+#include "report/log_file.h"
 #include "report/log_reader.h"
-
-/// UTF-8 of UTF-16 text; a unit that is no valid UTF-16 (a lone surrogate) becomes U+FFFD.
-std::string Utf8(std::u16string_view text);
-
-/// The bytes as UTF-8, each byte that is no part of valid UTF-8 as U+FFFD.
-std::string ValidUtf8(std::string_view bytes);
-
-/// A path as the report shows it, in UTF-8.
-std::string ShownPath(const std::filesystem::path& path);
-
-/// UTF-8 text as a terminal may show it: C0 and C1 controls and DEL as `\x1b` and the like, so
-/// that no name moves the cursor, rings or starts a line.
-std::string TerminalText(std::string_view utf8);
-
-/// One CSV field as RFC 4180 has it; a text that a spreadsheet would run as a formula gets a
-/// leading `'`.
-std::string CsvField(const std::string& value, bool text);
 
 /// The state of a log's last run, as the summary counts it.
 enum class LogState { Serviced, NothingToDo, PassedCopyUnknown, Failed, NoResult, Unreadable };
+
+/// What reading one input came to, on whichever thread read it: its rows as the tables have
+/// them, and what the summary counts of it.
+struct LogReading {
+    enum class Kind {
+        Folder,      // a link to a folder: not followed, nothing to count
+        Log,         // its rows, rendered
+        NotRead,     // no log (a FIFO, a device, no record of the tool's): `reason` says why
+        Unreadable,  // a file or folder that could not be read: `reason` says why
+        Open,        // a log too large to read ahead, left open in `file`
+    };
+    Kind kind = Kind::Folder;
+    bool named = false;  // named on the command line
+    std::string shown;   // its path as shown
+    std::string reason;
+    std::string csv;
+    std::string json;
+    size_t runs = 0;
+    Run last;
+    std::optional<FileIdentity> identity;  // of the file opened
+    std::unique_ptr<LogFile> file;
+};
 
 class FleetReport {
   public:
     /// Rows go to `csv` and `json` where given (a header row first for CSV).
     FleetReport(std::ostream* csv, std::ostream* json);
 
-    /// Reads one log, if it is a regular file. A file found in a folder that is no log (a FIFO,
-    /// a device) or holds no record of the tool's is another program's and counts for nothing
-    /// more; one named on the command line is unreadable.
-    void Read(const std::filesystem::path& path, bool named);
+    /// Reads one input, on any thread, rendering the rows of the tables asked for. A log is only
+    /// ever a regular file; one too large to read ahead is left open for Add to read.
+    static LogReading ReadInput(const Input& input, bool csv, bool json);
 
-    /// A file or folder that could not be read, and why: a row of its own in the tables, a
-    /// line in the summary for the first few.
-    void Unreadable(const std::filesystem::path& path, const std::string& reason);
+    /// Writes the reading's rows and counts it, in the inputs' order. A file found in a folder
+    /// that is no log or holds no record of the tool's is another program's and counts for
+    /// nothing more; one named on the command line is unreadable, as is a folder that could not
+    /// be listed: a row of its own in the tables, a line in the summary for the first few.
+    void Add(LogReading& reading);
 
     void PrintSummary(std::ostream& out) const;
 
@@ -56,10 +67,11 @@ class FleetReport {
     int ExitStatus() const;
 
   private:
-    void Row(const std::string& log, const Run& run);
+    void AddOpen(LogReading& reading);
+    void Tally(const LogReading& reading);
+    void Unreadable(const std::string& shown, const std::string& reason);
     void UnreadableRow(const std::string& log, const std::string& reason);
-    void NotRead(const std::string& shown, const std::string& reason, bool named,
-                 const std::filesystem::path& path);
+    void NotRead(const std::string& shown, const std::string& reason, bool named);
     size_t Count(LogState state) const;
     std::string ReadLine() const;
 

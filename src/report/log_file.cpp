@@ -33,6 +33,19 @@ std::string SystemMessage(DWORD error) {
     return message.empty() ? "error " + std::to_string(error) : message;
 }
 
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
+    return {information.dwVolumeSerialNumber,
+            (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
+std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information)) {
+        return std::nullopt;
+    }
+    return IdentityOf(information);
+}
+
 // Shared for everything, so that reading a log never stands in the way of the program that
 // writes it; a folder opens only as such, with backup semantics.
 HANDLE OpenShared(const fs::path& path, DWORD access) {
@@ -40,6 +53,10 @@ HANDLE OpenShared(const fs::path& path, DWORD access) {
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 #else
+FileIdentity IdentityOf(const struct stat& information) {
+    return {static_cast<uint64_t>(information.st_dev), static_cast<uint64_t>(information.st_ino)};
+}
+
 fs::file_type TypeOf(mode_t mode) {
     if (S_ISREG(mode)) return fs::file_type::regular;
     if (S_ISDIR(mode)) return fs::file_type::directory;
@@ -97,6 +114,7 @@ LogFile::Opened LogFile::Open(const fs::path& path, std::string& reason) {
         return Opened::NoLog;
     }
     left_ = (uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+    identity_ = IdentityOf(information);
     return Opened::Yes;
 }
 
@@ -111,19 +129,78 @@ std::optional<size_t> LogFile::Read(char* buffer, size_t size, std::string& reas
     return got;
 }
 
-bool IsSamePathSpelled(const fs::path& a, const fs::path& b) {
-    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
 std::optional<FileIdentity> IdentifyFile(const fs::path& path) {
     const HANDLE file = OpenShared(path, 0);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    BY_HANDLE_FILE_INFORMATION information;
-    const bool read = GetFileInformationByHandle(file, &information) != FALSE;
+    const std::optional<FileIdentity> identity = IdentityOfHandle(file);
     CloseHandle(file);
-    if (!read) return std::nullopt;
-    return FileIdentity{information.dwVolumeSerialNumber,
-                        (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+    return identity;
+}
+
+OutputFile::~OutputFile() {
+    if (handle_ != -1) CloseHandle(HandleOf(handle_));
+}
+
+// Shared with everyone, so that a second output naming the same file opens it too and is told
+// apart by its identity; with the right to delete where it is granted, to remove a file it
+// made through the very handle.
+bool OutputFile::Open(const std::string& name, std::string& reason) {
+    const fs::path path = fs::u8path(name);
+    DWORD access = GENERIC_WRITE | DELETE;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int tries = 0; tries < 2 && file == INVALID_HANDLE_VALUE; ++tries) {
+        file = CreateFileW(path.c_str(), access,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_ACCESS_DENIED) break;
+        access = GENERIC_WRITE;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        reason = SystemMessage(GetLastError());
+        return false;
+    }
+    made_ = GetLastError() != ERROR_ALREADY_EXISTS;
+    handle_ = reinterpret_cast<intptr_t>(file);
+    identity_ = IdentityOfHandle(file);
+    wasThere_ = !made_ && GetFileType(file) == FILE_TYPE_DISK;
+    return true;
+}
+
+bool OutputFile::Truncate() const {
+    LARGE_INTEGER start{};
+    return SetFilePointerEx(HandleOf(handle_), start, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(HandleOf(handle_));
+}
+
+bool OutputFile::Write(const char* bytes, size_t count) const {
+    while (count > 0) {
+        DWORD written = 0;
+        const auto part = static_cast<DWORD>(std::min<size_t>(count, 1u << 30));
+        if (!WriteFile(HandleOf(handle_), bytes, part, &written, nullptr) || written == 0) {
+            return false;
+        }
+        bytes += written;
+        count -= written;
+    }
+    return true;
+}
+
+void OutputFile::RemoveIfMade() {
+    if (handle_ == -1) return;
+    if (made_) {
+        FILE_DISPOSITION_INFO remove{TRUE};
+        SetFileInformationByHandle(HandleOf(handle_), FileDispositionInfo, &remove, sizeof remove);
+    }
+    CloseHandle(HandleOf(handle_));
+    handle_ = -1;
+}
+
+std::optional<FileIdentity> StandardOutputIdentity() {
+    return IdentityOfHandle(GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+bool StandardOutputIsRegularFile() {
+    return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_DISK;
 }
 
 #else
@@ -150,6 +227,7 @@ LogFile::Opened LogFile::Open(const fs::path& path, std::string& reason) {
         return Opened::NoLog;
     }
     left_ = static_cast<uint64_t>(information.st_size);
+    identity_ = IdentityOf(information);
     return Opened::Yes;
 }
 
@@ -167,13 +245,83 @@ std::optional<size_t> LogFile::Read(char* buffer, size_t size, std::string& reas
     return static_cast<size_t>(got);
 }
 
-bool IsSamePathSpelled(const fs::path& a, const fs::path& b) { return a == b; }
-
 std::optional<FileIdentity> IdentifyFile(const fs::path& path) {
     struct stat information {};
     if (stat(path.c_str(), &information) != 0) return std::nullopt;
-    return FileIdentity{static_cast<uint64_t>(information.st_dev),
-                        static_cast<uint64_t>(information.st_ino)};
+    return IdentityOf(information);
+}
+
+OutputFile::~OutputFile() {
+    if (handle_ != -1) close(static_cast<int>(handle_));
+}
+
+// Made where missing (O_EXCL tells that this open made it); else opened where it leads, a FIFO
+// without waiting for a reader; a dangling link's target is made.
+bool OutputFile::Open(const std::string& name, std::string& reason) {
+    constexpr int kWrite = O_WRONLY | O_NOCTTY | O_CLOEXEC;
+    int file = open(name.c_str(), kWrite | O_CREAT | O_EXCL, 0666);
+    made_ = file >= 0;
+    if (file < 0 && errno == EEXIST) {
+        file = open(name.c_str(), kWrite | O_NONBLOCK);
+        if (file < 0 && errno == ENOENT) {
+            file = open(name.c_str(), kWrite | O_CREAT, 0666);
+            made_ = file >= 0;
+        }
+    }
+    if (file < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    handle_ = file;
+    fcntl(file, F_SETFL, fcntl(file, F_GETFL) & ~O_NONBLOCK);
+    struct stat information {};
+    if (fstat(file, &information) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    identity_ = IdentityOf(information);
+    wasThere_ = !made_ && S_ISREG(information.st_mode);
+    std::error_code error;
+    if (made_) madePath_ = fs::canonical(name, error);
+    return true;
+}
+
+bool OutputFile::Truncate() const {
+    struct stat information {};
+    return fstat(static_cast<int>(handle_), &information) == 0 &&
+           (!S_ISREG(information.st_mode) || ftruncate(static_cast<int>(handle_), 0) == 0);
+}
+
+bool OutputFile::Write(const char* bytes, size_t count) const {
+    while (count > 0) {
+        const ssize_t written = write(static_cast<int>(handle_), bytes, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        count -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// Linux removes by name only: the name is removed while it still leads to the file made.
+void OutputFile::RemoveIfMade() {
+    if (handle_ == -1) return;
+    if (made_ && !madePath_.empty() && IdentifyFile(madePath_) == identity_) {
+        unlink(madePath_.c_str());
+    }
+    close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+std::optional<FileIdentity> StandardOutputIdentity() {
+    struct stat information {};
+    if (fstat(STDOUT_FILENO, &information) != 0) return std::nullopt;
+    return IdentityOf(information);
+}
+
+bool StandardOutputIsRegularFile() {
+    struct stat information {};
+    return fstat(STDOUT_FILENO, &information) == 0 && S_ISREG(information.st_mode);
 }
 
 #endif

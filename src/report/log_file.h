@@ -1,7 +1,8 @@
-// The report's reading of files, where Linux and Windows differ: a log is only ever a regular
-// file, read no further than it reached when opened, so that nothing named *.log on a share
-// (a FIFO, a device, a link to one) can hold the report up; and who a file is, so that no output
-// is written over a log or another output.
+// The report's files, where Linux and Windows differ: a log is only ever a regular file, read no
+// further than it reached when opened, so that nothing named *.log on a share (a FIFO, a device,
+// a link to one) can hold the report up; who a file is; and the outputs, opened before anything
+// is written and judged by the file each open reached, so that no output is written over a log,
+// another output or standard output's file.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,15 @@
 /// Why a file is no log, by what a look at it found (its status, links followed): empty for a
 /// regular file; otherwise "a FIFO, not a regular file" and the like.
 std::string WhyNoLog(const std::filesystem::file_status& status);
+
+/// Who a file is, whatever path names it: its device and inode, or its volume and file ID.
+struct FileIdentity {
+    uint64_t device;
+    uint64_t file;
+    bool operator==(const FileIdentity& other) const {
+        return device == other.device && file == other.file;
+    }
+};
 
 /// A log opened for reading: only as a regular file, opened without blocking and checked on its
 /// handle, so that a file put in the place of the one looked at is never read from.
@@ -32,23 +42,60 @@ class LogFile {
     /// Returns how many; 0 at that end; nothing on a failure, with `reason` saying why.
     std::optional<size_t> Read(char* buffer, size_t size, std::string& reason);
 
+    /// The bytes still to read of what the file held when opened.
+    uint64_t Left() const { return left_; }
+
+    /// Who the opened file is.
+    const FileIdentity& Identity() const { return identity_; }
+
   private:
     intptr_t handle_ = -1;  // a descriptor, or a Windows handle
     uint64_t left_ = 0;     // bytes up to the size it had when opened
+    FileIdentity identity_{0, 0};
 };
 
-/// Who a file is, whatever path names it: its device and inode, or its volume and file ID.
-struct FileIdentity {
-    uint64_t device;
-    uint64_t file;
-    bool operator==(const FileIdentity& other) const {
-        return device == other.device && file == other.file;
-    }
+/// An output file: opened, and made if missing, before anything is written; emptied and written
+/// only through that open, so that nothing put at its name afterwards can redirect it.
+class OutputFile {
+  public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();
+
+    /// Opens the file a UTF-8 name leads to for writing, a link's target too, never emptying
+    /// it; false, with `reason` saying why, when it can't be opened or made.
+    bool Open(const std::string& name, std::string& reason);
+
+    /// Who the opened file is; nothing where the system can't tell (a pipe on Windows).
+    const std::optional<FileIdentity>& Identity() const { return identity_; }
+
+    /// Whether it is a regular file that was there before the open, which may be a log.
+    bool WasThere() const { return wasThere_; }
+
+    /// Empties the file, through the open.
+    bool Truncate() const;
+
+    /// Writes all the bytes after those written before; false on a failure.
+    bool Write(const char* bytes, size_t count) const;
+
+    /// Removes a file this open made, through the open where the system allows it, and closes
+    /// it; one that was there is only closed.
+    void RemoveIfMade();
+
+  private:
+    intptr_t handle_ = -1;
+    std::optional<FileIdentity> identity_;
+    bool made_ = false;
+    bool wasThere_ = false;
+    std::filesystem::path madePath_;  // where a file made on Linux lies, links resolved
 };
+
+/// Who standard output is, where the system can tell.
+std::optional<FileIdentity> StandardOutputIdentity();
+
+/// Whether standard output is a regular file, which may be a log.
+bool StandardOutputIsRegularFile();
 
 /// The identity of the file the path leads to; nothing when there is none or it can't be told.
 std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path);
-
-/// Whether two whole paths name one file as the system spells paths: ignoring letter case on
-/// Windows, exactly on Linux. For files that do not exist yet, where no identity can be read.
-bool IsSamePathSpelled(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -3,14 +3,18 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <streambuf>
 #include <string>
 #include <vector>
 
 #include "report/fleet_report.h"
+#include "report/fleet_walk.h"
+#include "report/in_order.h"
 #include "report/log_file.h"
+#include "report/text_encodings.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,118 +28,157 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-bool EndsInLog(const fs::path& path) {
-    std::string extension = path.extension().u8string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".log";
-}
+// Threads that open and read logs side by side. A local disk serves two cores' worth; a share
+// answers each open after a round trip, so more opens in flight hide the network's wait.
+// Eight does both: on this machine's disk it costs nothing beside two (README).
+constexpr size_t kDefaultJobs = 8;
 
-// What the report reads, in order: a log, or a folder that could not be read, and why.
-struct Input {
-    fs::path path;
-    bool named;          // named on the command line, not found in a folder
-    std::string reason;  // a folder's that could not be read; empty for a log
-};
+// Readings in flight, done but not yet written, for each thread: enough that a slow open does not
+// hold the others up; each holds at most a small log's rows.
+constexpr size_t kWindowPerJob = 16;
 
-// Every file below the folder whose name ends in .log, in order; links to folders are not
-// followed, so no link can loop. A folder that can't be read is reported, and the rest read.
-void FindLogs(const fs::path& root, std::vector<Input>& inputs) {
-    std::vector<fs::path> folders{root};
-    std::vector<fs::path> logs;
-    while (!folders.empty()) {
-        const fs::path folder = folders.back();
-        folders.pop_back();
-        std::error_code error;
-        std::vector<fs::path> below;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end;
-             it.increment(error)) {
-            std::error_code kind;
-            if (it->symlink_status(kind).type() == fs::file_type::directory) {
-                below.push_back(it->path());
-            } else if (EndsInLog(it->path())) {
-                logs.push_back(it->path());
-            }
-        }
-        if (error) inputs.push_back({folder, false, error.message()});
-        std::sort(below.rbegin(), below.rend());
-        folders.insert(folders.end(), below.begin(), below.end());
-    }
-    std::sort(logs.begin(), logs.end());
-    for (const fs::path& log : logs) inputs.push_back({log, false, ""});
-}
-
-// Standard output for "-"; otherwise the file, made anew.
-std::ostream* OpenOutput(const std::string& name, std::ofstream& file) {
-    if (name.empty()) return nullptr;
-    if (name == "-") return &std::cout;
-    file.open(fs::u8path(name), std::ios::binary | std::ios::trunc);
-    return file ? &file : nullptr;
-}
-
-// An output as it is compared: the file it names where that exists, else its path made whole.
-struct OutputTarget {
-    std::string option;
+// One output as asked for: its option, its name, and the file opened for it; standard output
+// for `-`, and for a name that leads to standard output's own file (`/dev/stdout`).
+struct Output {
+    const char* option;
     std::string name;
-    std::optional<FileIdentity> identity;
-    fs::path whole;
+    std::unique_ptr<OutputFile> file;  // null: standard output
 };
 
-bool SameTarget(const OutputTarget& a, const OutputTarget& b) {
-    if (a.name == "-" || b.name == "-") return a.name == b.name;
-    if (a.identity && b.identity) return *a.identity == *b.identity;
-    return IsSamePathSpelled(a.whole, b.whole);
+// Writes through an output file's own open, in blocks; remembers a failed write.
+class OutputBuffer : public std::streambuf {
+  public:
+    explicit OutputBuffer(OutputFile& file) : file_(file) { setp(block_, block_ + sizeof block_); }
+    bool Failed() const { return failed_; }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!Flush()) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return Flush() ? 0 : -1; }
+
+  private:
+    bool Flush() {
+        const auto count = static_cast<size_t>(pptr() - pbase());
+        if (count > 0 && !file_.Write(pbase(), count)) failed_ = true;
+        setp(block_, block_ + sizeof block_);
+        return !failed_;
+    }
+
+    OutputFile& file_;
+    char block_[64 * 1024];
+    bool failed_ = false;
+};
+
+void RemoveMadeOutputs(std::vector<Output>& outputs) {
+    for (Output& output : outputs) {
+        if (output.file) output.file->RemoveIfMade();
+    }
 }
 
-// Why the outputs can't be written as asked: two name one file, or one names a log to read,
-// which its making would empty before it was read. Empty when they can.
-std::string OutputsInTheWay(const std::vector<OutputTarget>& outputs,
-                            const std::vector<Input>& inputs) {
+// Opens every output before anything is written; an output that leads to standard output's
+// file is standard output. Empty, or why they can't be written as asked.
+std::string OpenOutputs(std::vector<Output>& outputs) {
+    const std::optional<FileIdentity> standardOutput = StandardOutputIdentity();
+    for (Output& output : outputs) {
+        if (output.name == "-") continue;
+        output.file = std::make_unique<OutputFile>();
+        std::string reason;
+        if (!output.file->Open(output.name, reason)) {
+            return "can't write " + output.name + ": " + reason;
+        }
+        if (standardOutput && output.file->Identity() == standardOutput) {
+            output.file->RemoveIfMade();
+            output.file.reset();
+        }
+    }
     for (size_t i = 0; i < outputs.size(); ++i) {
         for (size_t j = i + 1; j < outputs.size(); ++j) {
-            if (SameTarget(outputs[i], outputs[j])) {
-                return outputs[i].option + " and " + outputs[j].option +
-                       " name one file: " + outputs[i].name;
-            }
-        }
-    }
-    // An output not there yet can't be a log; asking each log who it is costs Windows an open.
-    const bool anyExists = std::any_of(outputs.begin(), outputs.end(),
-                                       [](const OutputTarget& output) { return output.identity; });
-    if (!anyExists) return "";
-    for (const Input& input : inputs) {
-        // Only regular files are read; what else a share holds is never opened, not even here.
-        std::error_code error;
-        if (!input.reason.empty() || !fs::is_regular_file(input.path, error)) continue;
-        const std::optional<FileIdentity> identity = IdentifyFile(input.path);
-        for (const OutputTarget& output : outputs) {
-            if (identity && output.identity && *identity == *output.identity) {
-                return output.option + " names a log to read: " + output.name;
-            }
+            const Output& a = outputs[i];
+            const Output& b = outputs[j];
+            const bool same = !a.file || !b.file
+                                  ? !a.file && !b.file
+                                  : a.file->Identity() && a.file->Identity() == b.file->Identity();
+            if (same)
+                return std::string(a.option) + " and " + b.option + " name one file: " + a.name;
         }
     }
     return "";
 }
 
-std::vector<OutputTarget> OutputTargets(
-    std::initializer_list<std::pair<const char*, const std::string*>> options) {
-    std::vector<OutputTarget> targets;
-    for (const auto& [option, name] : options) {
-        if (name->empty()) continue;
-        OutputTarget target{option, *name, std::nullopt, {}};
-        if (*name != "-") {
-            std::error_code error;
-            target.identity = IdentifyFile(fs::u8path(*name));
-            target.whole = fs::weakly_canonical(fs::absolute(fs::u8path(*name), error), error);
+// Which output, or standard output, is the file of this identity: empty when none.
+std::string OutputThatIs(const std::vector<Output>& outputs, bool standardOutputMayBeLog,
+                         const std::optional<FileIdentity>& identity) {
+    if (!identity) return "";
+    for (const Output& output : outputs) {
+        if (output.file && output.file->Identity() == identity) {
+            return std::string(output.option) + " names a log to read: " + output.name;
         }
-        targets.push_back(std::move(target));
     }
-    return targets;
+    if (standardOutputMayBeLog && StandardOutputIdentity() == identity) {
+        return "standard output is a log to read";
+    }
+    return "";
+}
+
+// Whether a log found by the walk can be an output: one that was there before (a log's second
+// name, a link to one), standard output's file, or one made where the walk looks.
+bool OutputsMayBeLogs(const std::vector<Output>& outputs, const std::vector<fs::path>& paths) {
+    if (StandardOutputIsRegularFile()) return true;
+    for (const Output& output : outputs) {
+        if (!output.file) continue;
+        if (output.file->WasThere()) return true;
+        std::error_code error;
+        const fs::path made = fs::weakly_canonical(fs::u8path(output.name), error);
+        for (const fs::path& path : paths) {
+            const fs::path root = fs::weakly_canonical(path, error);
+            const auto [end, _] = std::mismatch(root.begin(), root.end(), made.begin(), made.end());
+            if (end == root.end()) return true;
+        }
+    }
+    return false;
+}
+
+// Every log the walk finds, asked who it is before anything is written: empty, or the clash.
+std::string LogThatIsAnOutput(const std::vector<Output>& outputs,
+                              const std::vector<fs::path>& paths) {
+    const bool standardOutputMayBeLog = StandardOutputIsRegularFile();
+    FleetWalk walk(paths);
+    Input input;
+    while (walk.Next(input)) {
+        // Only regular files are read; what else a share holds is never opened, not even here.
+        std::error_code error;
+        if (!input.reason.empty() || !fs::is_regular_file(input.path, error)) continue;
+        std::string clash = OutputThatIs(outputs, standardOutputMayBeLog, IdentifyFile(input.path));
+        if (!clash.empty()) return clash;
+    }
+    return "";
 }
 
 int UsageError(const CLI::App& app, const std::string& what) {
     std::cerr << "castorel-report: " << TerminalText(ValidUtf8(what)) << "\n\n" << app.help();
     return kUsageError;
+}
+
+// Reads every input on `jobs` threads and writes what they come to in their order. False when a
+// log turns out to be an output after all (put there since the outputs were judged).
+bool ReadFleet(FleetReport& report, const std::vector<fs::path>& paths, size_t jobs,
+               const std::vector<Output>& outputs, bool csv, bool json, std::string& clash) {
+    FleetWalk walk(paths);
+    const bool anyFile = std::any_of(outputs.begin(), outputs.end(),
+                                     [](const Output& output) { return output.file != nullptr; });
+    MapInOrder<Input, LogReading>(
+        jobs, jobs * kWindowPerJob, [&walk](Input& input) { return walk.Next(input); },
+        [csv, json](const Input& input) { return FleetReport::ReadInput(input, csv, json); },
+        [&](LogReading& reading) {
+            if (anyFile) clash = OutputThatIs(outputs, false, reading.identity);
+            if (!clash.empty()) return false;
+            report.Add(reading);
+            return true;
+        });
+    return clash.empty();
 }
 
 int Report(int argc, char** argv) {
@@ -146,7 +189,10 @@ int Report(int argc, char** argv) {
     std::string csvName;
     std::string jsonName;
     std::string htmlName;
+    size_t jobs = kDefaultJobs;
     std::vector<std::string> paths;
+    app.set_version_flag("--version", "castorel-report " CASTOREL_VERSION,
+                         "Print the version and end");
     app.add_option("--csv", csvName, "Write one CSV row per run to FILE (- for standard output)")
         ->type_name("FILE");
     app.add_option("--json", jsonName,
@@ -154,6 +200,9 @@ int Report(int argc, char** argv) {
         ->type_name("FILE");
     app.add_option("--html", htmlName, "Write the summary as one self-contained page to FILE")
         ->type_name("FILE");
+    app.add_option("--jobs", jobs, "Open and read logs on N threads (default 8)")
+        ->type_name("N")
+        ->check(CLI::Range(size_t{1}, size_t{256}));
     app.add_option("PATH", paths, "A log file, or a folder searched for files ending in .log")
         ->required();
     try {
@@ -161,47 +210,76 @@ int Report(int argc, char** argv) {
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::cout << app.version() << "\n";
+        return 0;
     } catch (const CLI::ParseError& error) {
         std::cerr << "castorel-report: " << TerminalText(ValidUtf8(error.what())) << "\n\n"
                   << app.help();
         return kUsageError;
     }
-    std::vector<Input> inputs;
+    std::vector<fs::path> inputs;
     for (const std::string& path : paths) {
         const fs::path named = fs::u8path(path);
         std::error_code error;
         if (!fs::exists(fs::symlink_status(named, error))) {
             return UsageError(app, "no such file or folder: " + path);
         }
-        if (fs::is_directory(named, error)) FindLogs(named, inputs);
-        else inputs.push_back({named, true, ""});
+        inputs.push_back(named);
     }
-    const std::string inTheWay = OutputsInTheWay(
-        OutputTargets({{"--csv", &csvName}, {"--json", &jsonName}, {"--html", &htmlName}}), inputs);
-    if (!inTheWay.empty()) return UsageError(app, inTheWay);
-    std::ofstream csvFile;
-    std::ofstream jsonFile;
-    std::ofstream htmlFile;
-    std::ostream* const csv = OpenOutput(csvName, csvFile);
-    std::ostream* const json = OpenOutput(jsonName, jsonFile);
-    std::ostream* const html = OpenOutput(htmlName, htmlFile);
-    for (const auto& [name, stream] :
-         {std::pair{csvName, csv}, std::pair{jsonName, json}, std::pair{htmlName, html}}) {
-        if (!name.empty() && !stream) {
-            std::cerr << "castorel-report: can't write " << TerminalText(ValidUtf8(name)) << "\n";
-            return kUsageError;
+    std::vector<Output> outputs;
+    for (const auto& [option, name] : {std::pair{"--csv", &csvName}, std::pair{"--json", &jsonName},
+                                       std::pair{"--html", &htmlName}}) {
+        if (!name->empty()) outputs.push_back({option, *name, nullptr});
+    }
+    std::string inTheWay = OpenOutputs(outputs);
+    if (inTheWay.empty() && OutputsMayBeLogs(outputs, inputs)) {
+        inTheWay = LogThatIsAnOutput(outputs, inputs);
+    }
+    for (Output& output : outputs) {
+        if (inTheWay.empty() && output.file && !output.file->Truncate()) {
+            inTheWay = "can't write " + output.name;
         }
     }
+    if (!inTheWay.empty()) {
+        RemoveMadeOutputs(outputs);
+        return UsageError(app, inTheWay);
+    }
+    std::vector<std::unique_ptr<OutputBuffer>> buffers;
+    std::vector<std::unique_ptr<std::ostream>> streams;
+    const auto streamOf = [&](const std::string& option) -> std::ostream* {
+        for (Output& output : outputs) {
+            if (output.option != option) continue;
+            if (!output.file) return &std::cout;
+            buffers.push_back(std::make_unique<OutputBuffer>(*output.file));
+            streams.push_back(std::make_unique<std::ostream>(buffers.back().get()));
+            return streams.back().get();
+        }
+        return nullptr;
+    };
+    std::ostream* const csv = streamOf("--csv");
+    std::ostream* const json = streamOf("--json");
+    std::ostream* const html = streamOf("--html");
     FleetReport report(csv, json);
-    for (const Input& input : inputs) {
-        if (input.reason.empty()) report.Read(input.path, input.named);
-        else report.Unreadable(input.path, input.reason);
+    std::string clash;
+    if (!ReadFleet(report, inputs, jobs, outputs, csv != nullptr, json != nullptr, clash)) {
+        RemoveMadeOutputs(outputs);
+        return UsageError(app, clash);
     }
     if (html) report.PrintPage(*html);
     // A table on standard output keeps it to itself; the summary goes beside it.
     const bool tableOnStandardOutput = csv == &std::cout || json == &std::cout ||
                                        html == &std::cout;
     report.PrintSummary(tableOnStandardOutput ? std::cerr : std::cout);
+    bool written = true;
+    for (size_t i = 0; i < streams.size(); ++i) {
+        streams[i]->flush();
+        written = written && !buffers[i]->Failed();
+    }
+    if (!written) {
+        std::cerr << "castorel-report: an output could not be written whole\n";
+        return 1;
+    }
     return report.ExitStatus();
 }
 

@@ -33,6 +33,8 @@ RESERVE_README = RESERVE_FOLDER + "\\readme.txt"
 # folder of its own.
 EXTRAS = {RESERVE_FOLDER + "\\extra.txt": b"extra", RESERVE_FOLDER + "\\drivers\\user.inf": b"inf",
           RESERVE_FOLDER + "\\extra": FOLDER}
+OPEN_FILES = {RESERVE_FOLDER + "\\extra.txt": b"extra", RESERVE_FOLDER + "\\extra\\a.txt": b"a",
+              RESERVE_FOLDER + "\\drivers\\user.inf": b"inf"}
 PLANTED = ("shell32", "shlwapi", "user32", "shcore")
 OUTSIDE = Path("outside.txt")  # in the sandbox's folder, on none of the PC's drives
 VICTIM = "C:\\Windows\\victim.txt"
@@ -351,27 +353,19 @@ ROWS = [
          lay_out=link("D:\\preload\\RM_Reserve\\readme.txt", WIN_INI, os.link),
          unchanged=(WIN_INI,)),
     # A reserve the image left open, where a standard user prepared a file FU replaces.
-    on_d("a reserve file a user owns is never copied over", failed_copy(5),
-         put={RESERVE_README: b"theirs"}, as_root=True,
-         lay_out=steps(OPEN_RESERVE, owned_by_user(RESERVE_README)), unchanged=(RESERVE_README,)),
-    on_d("a reserve file the image left open to all is closed to users", SERVICED_D,
-         put={RESERVE_README: b"oldload\r\n"},
-         lay_out=steps(OPEN_RESERVE, open_to_all(RESERVE_README, mode=0o666)),
-         files=RESERVE, closed_to_users=(RESERVE_README,)),
     on_d("a reserve file another program may write through is never copied over",
          failed_copy(32), put={RESERVE_README: b"oldload\r\n"},
          lay_out=steps(OPEN_RESERVE, open_to_all(RESERVE_README, mode=0o666)),
          hold=(RESERVE_README, "write"), unchanged=(RESERVE_README,)),
-    *[on_d(f"a reserve entry a user left beside FU's fails the copy: {path[22:]}", failed_copy(5),
-           put={path: data}, as_root=True, lay_out=steps(OPEN_RESERVE, owned_by_user(path)),
-           unchanged=(path,))
-      for path, data in EXTRAS.items()],
-    on_d("entries beside FU's that the image left open to all are closed to users", SERVICED_D,
-         put={**EXTRAS, RESERVE_FOLDER + "\\extra\\a.txt": b"a"},
+    *[on_d(f"a reserve entry a user owns fails the copy, whether FU brings it or not: {path[22:]}",
+           failed_copy(5), put={path: data}, as_root=True,
+           lay_out=steps(OPEN_RESERVE, owned_by_user(path)), unchanged=(path,))
+      for path, data in {RESERVE_README: b"theirs", **EXTRAS}.items()],
+    on_d("reserve entries the image left open to all are closed to users", SERVICED_D,
+         put={RESERVE_README: b"oldload\r\n", **OPEN_FILES, **EXTRAS},
          lay_out=steps(OPEN_RESERVE, open_to_all(*EXTRAS, RESERVE_FOLDER + "\\drivers"),
-                       open_to_all(*(p for p, data in EXTRAS.items() if data is not FOLDER),
-                                   RESERVE_FOLDER + "\\extra\\a.txt", mode=0o666)),
-         files=RESERVE, closed_to_users=(*EXTRAS, RESERVE_FOLDER + "\\extra\\a.txt")),
+                       open_to_all(RESERVE_README, *OPEN_FILES, mode=0o666)),
+         files=RESERVE, closed_to_users=(RESERVE_README, *OPEN_FILES, *EXTRAS)),
     *[on_d(f"two reserve {kind} that answer for one of FU's names fail before the shell",
            failed_copy(52), put={"C:\\target\\kept": b"kept", VICTIM: b"kept"},
            lay_out=steps(reserve_also_holds(real, data), reserve_also_holds(linked, target=to)),
