@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
-"""castorel-report against the floor of reading the same bytes. Makes 10,000 logs of 5 runs each
-in one folder per PC (mixed outcomes, about 40 MB) in a scratch folder, then times
-`castorel-report --csv /dev/null` on them against `cat` of the same files to /dev/null, the two
-alternating, and prints both medians and their ratio. Then the report's peak memory
-(/usr/bin/time -v) on those logs and on one log of 1 GiB.
-Usage: report_benchmark.py REPORT ROUNDS SCRATCH_FOLDER"""
+"""castorel-report on a fleet of a million logs against the floor of reading the same bytes.
+Makes the fleet cheaply, in a scratch folder: LOGS logs as SITE/PC/Castorel.log, 1,000 PCs a
+site, each a hard link to a copy of one of the real logs of tests/fuzz/corpus (logs the tool
+wrote under Wine). Then times `castorel-report --csv F --json F` on it against
+`find FLEET -name '*.log' -print0 | xargs -0 cat >/dev/null`, warm, the two alternating and
+which goes first alternating too, and prints both medians and the median and range of the
+per-round ratios. Last, the report's peak memory (/usr/bin/time -v) on the first 100,000 logs
+(their 100 sites), on all of them, and on one log of 1 GiB.
+Usage: report_benchmark.py REPORT ROUNDS SCRATCH_FOLDER [LOGS] [JOBS]"""
+import os
 import random
 import re
 import shutil
@@ -14,45 +18,41 @@ import sys
 import time
 from pathlib import Path
 
+CORPUS = Path(__file__).resolve().parents[1] / "tests" / "fuzz" / "corpus"
+PCS_PER_SITE = 1000
 BANNER = "\n\n{} {{}} {{}} {}\r\n".format("=" * 32, "=" * 40)
-OUTCOMES = [("Copy successfully", "PASS"), ("Cannot finf RP, skip FU copy", "PASS"),
-            ("Copy failed with error code [29]", "FAIL"), ("Copy failed with error code [5]", "FAIL")]
 
 
-def run_text(generator, outcome, verdict):
-    banner = BANNER.format(f"{generator.randint(1, 12):02}/{generator.randint(1, 28):02}/26",
-                           f"{generator.randint(0, 23):02}:{generator.randint(0, 59):02}:00")
-    update = ["Fixed list [C:\\;D:\\;]", "First found fixed drive letter [C:\\]"]
-    if not outcome.startswith("Cannot"):
-        update += ["First found fixed drive letter [D:\\]", "Find RP flag in [D:\\]",
-                   "Copy [C:\\factory\\kit\\FU\\*] to [D:\\preload\\RM_Reserve]"]
-    records = [banner, *update, outcome, banner,
-               "C:\\factory\\kit\\QXCUST2.exe copy to c:\\Windows\\QXCUST2.exe",
-               "Copy file successful with return code: 1", f"Result={verdict}"]
-    return "".join(r if r.startswith("\n") else r + "\r\n" for r in records)
-
-
-def make_fleet(root, pcs=10_000, runs=5):
-    shutil.rmtree(root, ignore_errors=True)
+def make_fleet(root, logs):
+    """The fleet, made once and kept: a second call with the same count finds it made."""
+    done = root / f".made-{logs}"
+    if done.exists():
+        return
+    sources_folder = root.with_name(root.name + "-sources")  # out of the walk's way
+    for folder in (root, sources_folder):
+        shutil.rmtree(folder, ignore_errors=True)
+    # A file takes at most 65,000 names on ext4: copies of the corpus share them out.
+    sources = []
+    for copy in range(logs // 50_000 + 1):
+        for log in sorted(CORPUS.glob("*.log")):
+            source = sources_folder / f"{copy}-{log.name}"
+            source.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(log, source)
+            sources.append(source)
     generator = random.Random(2026)
-    size = 0
-    for pc in range(pcs):
-        log = "".join(run_text(generator, *generator.choice(OUTCOMES)) for _ in range(runs))
-        folder = root / f"PC{pc:05}"
+    for number in range(logs):
+        site, pc = divmod(number, PCS_PER_SITE)
+        folder = root / f"SITE{site:04}" / f"PC{pc:04}"
         folder.mkdir(parents=True)
-        data = log.encode("utf-16-le")
-        (folder / "Castorel.log").write_bytes(data)
-        size += len(data)
-    return size
+        os.link(generator.choice(sources), folder / "Castorel.log")
+    done.touch()
 
 
 def make_big_log(path, size=1 << 30):
-    generator = random.Random(7)
-    block = "".join(run_text(generator, *generator.choice(OUTCOMES)) for _ in range(1000))
-    data = block.encode("utf-16-le")
+    block = (CORPUS / "typical.log").read_bytes() * 1000
     with open(path, "wb") as log:
-        for _ in range(size // len(data) + 1):
-            log.write(data)
+        for _ in range(size // len(block) + 1):
+            log.write(block)
 
 
 def timed(command):
@@ -70,26 +70,36 @@ def peak_memory_mib(command):
 
 def main():
     report, rounds, scratch = sys.argv[1], int(sys.argv[2]), Path(sys.argv[3])
+    logs = int(sys.argv[4]) if len(sys.argv) > 4 else 1_000_000
+    jobs = ["--jobs", sys.argv[5]] if len(sys.argv) > 5 else []
     fleet = scratch / "fleet"
-    size = make_fleet(fleet)
-    read = ["sh", "-c", f"find '{fleet}' -type f -name '*.log' -print0 | xargs -0 cat >/dev/null"]
-    command = [report, "--csv", "/dev/null", str(fleet)]
+    make_fleet(fleet, logs)
+    outputs = ["--csv", str(scratch / "f.csv"), "--json", str(scratch / "f.json")]
+    command = [report, *jobs, *outputs, str(fleet)]
+    read = ["sh", "-c", f"find '{fleet}' -name '*.log' -print0 | xargs -0 cat >/dev/null"]
     timed(read)  # the files in the page cache for both
-    reports, reads = [], []
-    for _ in range(rounds):
-        reports.append(timed(command))
-        reads.append(timed(read))
-    print(f"10,000 logs of 5 runs, {size / 1e6:.1f} MB, {rounds} rounds alternating:")
-    print(f"  castorel-report --csv /dev/null, median {statistics.median(reports):.3f} s")
-    print(f"  cat of the same files, median           {statistics.median(reads):.3f} s")
-    print(f"  ratio report / cat:                     "
-          f"{statistics.median(reports) / statistics.median(reads):.2f}")
-    print(f"  peak memory: {peak_memory_mib(command):.1f} MiB")
+    times = {"report": [], "cat": []}
+    for round_number in range(rounds):
+        pair = [("report", command), ("cat", read)]
+        for name, each in pair[:: 1 if round_number % 2 == 0 else -1]:
+            times[name].append(timed(each))
+    ratios = [ours / floor for ours, floor in zip(times["report"], times["cat"])]
+    print(f"{logs:,} logs in {logs // PCS_PER_SITE:,} sites, {rounds} rounds alternating:")
+    print(f"  castorel-report {' '.join(jobs + ['--csv F --json F'])}, median "
+          f"{statistics.median(times['report']):.2f} s")
+    print(f"  find | xargs cat, median {statistics.median(times['cat']):.2f} s")
+    print(f"  per-round ratio report / cat: median {statistics.median(ratios):.2f}, "
+          f"range {min(ratios):.2f} to {max(ratios):.2f}")
+    first_sites = sorted(fleet.iterdir())[:100]
+    small = [report, *jobs, *outputs, *map(str, first_sites)]
+    print(f"  peak memory: {min(logs, 100_000):,} logs {peak_memory_mib(small):.1f} MiB, "
+          f"{logs:,} logs {peak_memory_mib(command):.1f} MiB")
     big = scratch / "big.log"
     make_big_log(big)
     print(f"one log of {big.stat().st_size / (1 << 30):.2f} GiB: peak memory "
-          f"{peak_memory_mib([report, '--csv', '/dev/null', str(big)]):.1f} MiB")
-    shutil.rmtree(scratch, ignore_errors=True)
+          f"{peak_memory_mib([report, *outputs, str(big)]):.1f} MiB")
+    for name in ("big.log", "f.csv", "f.json"):
+        (scratch / name).unlink(missing_ok=True)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #include "report/fleet_report.h"
 
 #include <cstring>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "log/copy_errors.h"
@@ -130,10 +131,48 @@ bool ReadRuns(LogFile& file, LogReading& reading, Row row) {
     return true;
 }
 
-LogReading ReadOpenLog(LogReading reading, std::unique_ptr<LogFile> file, bool csv, bool json) {
+// Opens the input as a log; null, with the reading saying why it is none, when it is not one.
+std::unique_ptr<LogFile> OpenLog(const Input& input, LogReading& reading) {
+    reading.named = input.named;
+    reading.shown = ShownPath(input.path);
+    if (!input.reason.empty()) {
+        reading.kind = LogReading::Kind::Unreadable;
+        reading.reason = input.reason;
+        return nullptr;
+    }
+    // What is not listed as a regular file is looked at before it is opened, so that no device
+    // is ever opened. A look that fails (a dangling link; a device, to Windows' C runtime under
+    // Wine) leaves the open to tell why, on its handle.
+    if (!input.regular) {
+        std::error_code looked;
+        const std::filesystem::file_status status = std::filesystem::status(input.path, looked);
+        if (!looked && status.type() == std::filesystem::file_type::directory) return nullptr;
+        reading.reason = looked ? "" : WhyNoLog(status);
+        if (!reading.reason.empty()) {
+            reading.kind = LogReading::Kind::NotRead;
+            return nullptr;
+        }
+    }
+    auto file = std::make_unique<LogFile>();
+    const LogFile::Opened opened = file->Open(input.path, reading.reason);
+    if (opened != LogFile::Opened::Yes) {
+        reading.kind = opened == LogFile::Opened::NoLog ? LogReading::Kind::NotRead
+                                                        : LogReading::Kind::Unreadable;
+        return nullptr;
+    }
+    reading.identity = file->Identity();
+    return file;
+}
+
+// A small log is read whole here; a large one only opened, and left to be read where its rows
+// are written (closed meanwhile: a window of them would hold more files than a process may).
+LogReading ReadLog(const Input& input, bool csv, bool json) {
+    LogReading reading;
+    const std::unique_ptr<LogFile> file = OpenLog(input, reading);
+    if (!file) return reading;
     if (file->Left() > kReadAhead) {
-        reading.kind = LogReading::Kind::Open;
-        reading.file = std::move(file);
+        reading.kind = LogReading::Kind::Large;
+        reading.input = input;
         return reading;
     }
     const bool read = ReadRuns(*file, reading, [&](const Run& run) {
@@ -143,36 +182,6 @@ LogReading ReadOpenLog(LogReading reading, std::unique_ptr<LogFile> file, bool c
                    : reading.runs == 0 ? LogReading::Kind::NotRead
                                        : LogReading::Kind::Log;
     return reading;
-}
-
-LogReading ReadLog(const Input& input, bool csv, bool json) {
-    LogReading reading;
-    reading.named = input.named;
-    reading.shown = ShownPath(input.path);
-    if (!input.reason.empty()) {
-        reading.kind = LogReading::Kind::Unreadable;
-        reading.reason = input.reason;
-        return reading;
-    }
-    // A look that fails (a dangling link; a device, to Windows' C runtime under Wine) leaves
-    // the open to tell why, on its handle.
-    std::error_code looked;
-    const std::filesystem::file_status status = std::filesystem::status(input.path, looked);
-    if (!looked && status.type() == std::filesystem::file_type::directory) return reading;
-    reading.reason = looked ? "" : WhyNoLog(status);
-    if (!reading.reason.empty()) {
-        reading.kind = LogReading::Kind::NotRead;
-        return reading;
-    }
-    auto file = std::make_unique<LogFile>();
-    const LogFile::Opened opened = file->Open(input.path, reading.reason);
-    if (opened != LogFile::Opened::Yes) {
-        reading.kind = opened == LogFile::Opened::NoLog ? LogReading::Kind::NotRead
-                                                        : LogReading::Kind::Unreadable;
-        return reading;
-    }
-    reading.identity = file->Identity();
-    return ReadOpenLog(std::move(reading), std::move(file), csv, json);
 }
 
 }  // namespace
@@ -199,8 +208,8 @@ void FleetReport::Add(LogReading& reading) {
         case LogReading::Kind::Unreadable:
             Unreadable(reading.shown, reading.reason);
             return;
-        case LogReading::Kind::Open:
-            AddOpen(reading);
+        case LogReading::Kind::Large:
+            AddLarge(reading);
             return;
         case LogReading::Kind::Log:
             if (csv_) *csv_ << reading.csv;
@@ -210,21 +219,26 @@ void FleetReport::Add(LogReading& reading) {
     }
 }
 
-// A large log, read here a chunk at a time, its rows written as each run ends.
-void FleetReport::AddOpen(LogReading& reading) {
+// A large log, opened again and read here a chunk at a time, its rows written as each run ends.
+void FleetReport::AddLarge(LogReading& reading) {
+    LogReading opened;
+    const std::unique_ptr<LogFile> file = OpenLog(reading.input, opened);
+    if (!file) {
+        Add(opened);
+        return;
+    }
     std::string csv;
     std::string json;
-    const bool read = ReadRuns(*reading.file, reading, [&](const Run& run) {
-        RenderRow(reading.shown, run, csv_ ? &csv : nullptr, json_ ? &json : nullptr);
+    const bool read = ReadRuns(*file, opened, [&](const Run& run) {
+        RenderRow(opened.shown, run, csv_ ? &csv : nullptr, json_ ? &json : nullptr);
         if (csv_) *csv_ << csv;
         if (json_) *json_ << json;
         csv.clear();
         json.clear();
     });
-    reading.file.reset();
-    if (!read) Unreadable(reading.shown, reading.reason);
-    else if (reading.runs == 0) NotRead(reading.shown, reading.reason, reading.named);
-    else Tally(reading);
+    if (!read) Unreadable(opened.shown, opened.reason);
+    else if (opened.runs == 0) NotRead(opened.shown, opened.reason, opened.named);
+    else Tally(opened);
 }
 
 void FleetReport::Tally(const LogReading& reading) {

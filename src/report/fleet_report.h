@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -28,7 +27,7 @@ struct LogReading {
         Log,         // its rows, rendered
         NotRead,     // no log (a FIFO, a device, no record of the tool's): `reason` says why
         Unreadable,  // a file or folder that could not be read: `reason` says why
-        Open,        // a log too large to read ahead, left open in `file`
+        Large,       // a log too large to read ahead: read where its rows are written
     };
     Kind kind = Kind::Folder;
     bool named = false;  // named on the command line
@@ -39,7 +38,7 @@ struct LogReading {
     size_t runs = 0;
     Run last;
     std::optional<FileIdentity> identity;  // of the file opened
-    std::unique_ptr<LogFile> file;
+    Input input;                           // a large log's
 };
 
 class FleetReport {
@@ -48,7 +47,7 @@ class FleetReport {
     FleetReport(std::ostream* csv, std::ostream* json);
 
     /// Reads one input, on any thread, rendering the rows of the tables asked for. A log is only
-    /// ever a regular file; one too large to read ahead is left open for Add to read.
+    /// ever a regular file; one too large to read ahead is left for Add to read.
     static LogReading ReadInput(const Input& input, bool csv, bool json);
 
     /// Writes the reading's rows and counts it, in the inputs' order. A file found in a folder
@@ -67,7 +66,7 @@ class FleetReport {
     int ExitStatus() const;
 
   private:
-    void AddOpen(LogReading& reading);
+    void AddLarge(LogReading& reading);
     void Tally(const LogReading& reading);
     void Unreadable(const std::string& shown, const std::string& reason);
     void UnreadableRow(const std::string& log, const std::string& reason);

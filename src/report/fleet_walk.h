@@ -11,8 +11,9 @@
 /// One thing to read: a log, or a folder that could not be listed, and why.
 struct Input {
     std::filesystem::path path;
-    bool named = false;  // named on the command line, not found in a folder
-    std::string reason;  // a folder's that could not be listed; empty for a log
+    bool named = false;    // named on the command line, not found in a folder
+    bool regular = false;  // listed as a regular file, no link: no look is needed before the open
+    std::string reason;    // a folder's that could not be listed; empty for a log
 };
 
 /// The inputs below the PATHs, in the order given: a file as it is; a folder's files whose names
@@ -30,7 +31,7 @@ class FleetWalk {
   private:
     struct Entry {
         std::filesystem::path name;
-        bool folder;
+        std::filesystem::file_type type;  // as listed, a link not followed
     };
     struct Level {
         std::filesystem::path folder;

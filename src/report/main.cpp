@@ -33,9 +33,11 @@ constexpr int kUsageError = 2;
 // Eight does both: on this machine's disk it costs nothing beside two (README).
 constexpr size_t kDefaultJobs = 8;
 
-// Readings in flight, done but not yet written, for each thread: enough that a slow open does not
-// hold the others up; each holds at most a small log's rows.
-constexpr size_t kWindowPerJob = 16;
+// Logs handed to a thread at a time, and batches in flight for each thread, done or not yet
+// written: enough that a slow open does not hold the others up. A reading holds at most a small
+// log's rows.
+constexpr size_t kBatch = 64;
+constexpr size_t kBatchesPerJob = 4;
 
 // One output as asked for: its option, its name, and the file opened for it; standard output
 // for `-`, and for a name that leads to standard output's own file (`/dev/stdout`).
@@ -150,7 +152,9 @@ std::string LogThatIsAnOutput(const std::vector<Output>& outputs,
     while (walk.Next(input)) {
         // Only regular files are read; what else a share holds is never opened, not even here.
         std::error_code error;
-        if (!input.reason.empty() || !fs::is_regular_file(input.path, error)) continue;
+        if (!input.reason.empty() || (!input.regular && !fs::is_regular_file(input.path, error))) {
+            continue;
+        }
         std::string clash = OutputThatIs(outputs, standardOutputMayBeLog, IdentifyFile(input.path));
         if (!clash.empty()) return clash;
     }
@@ -170,7 +174,7 @@ bool ReadFleet(FleetReport& report, const std::vector<fs::path>& paths, size_t j
     const bool anyFile = std::any_of(outputs.begin(), outputs.end(),
                                      [](const Output& output) { return output.file != nullptr; });
     MapInOrder<Input, LogReading>(
-        jobs, jobs * kWindowPerJob, [&walk](Input& input) { return walk.Next(input); },
+        jobs, jobs * kBatchesPerJob, kBatch, [&walk](Input& input) { return walk.Next(input); },
         [csv, json](const Input& input) { return FleetReport::ReadInput(input, csv, json); },
         [&](LogReading& reading) {
             if (anyFile) clash = OutputThatIs(outputs, false, reading.identity);
