@@ -1,11 +1,13 @@
 """castorel-report.exe under Wine: a folder of logs whose PCs are named in several scripts reads
 into the same CSV and JSON as the Linux build's (the paths' separators aside), with the same
-exit status; a link to /dev/zero among them ends as no log, and outputs that name one file or a
-log are refused."""
+exit status; a link to /dev/zero among them ends as no log; outputs that name one file or a log,
+by any spelling the system takes for it, are refused; and its version is the kit's."""
 import os
+import re
 import shutil
 import subprocess
 import unittest
+from pathlib import Path
 
 from scenarios import SandboxPc
 
@@ -60,12 +62,24 @@ class ReportExeTest(unittest.TestCase):
 
     def test_outputs_that_name_one_file_or_a_log_are_refused(self):
         log = self.pc.windows_path("C:\\fleet\\PC-001\\Castorel.log")
+        self.pc.put_folder("C:\\out")
+        # Each spelling names C:\out\a.csv to the system.
+        spellings = ["C:\\out\\a.csv.", "C:\\out\\a.csv ", "\\\\?\\C:\\out\\a.csv",
+                     "\\\\.\\C:\\out\\a.csv", "c:\\OUT\\A.CSV"]
         for outputs in (["--csv", "out.csv", "--json", "OUT.CSV"],
-                        ["--csv", "FLEET\\pc-001\\castorel.log"]):
+                        ["--csv", "FLEET\\pc-001\\castorel.log"],
+                        *(["--csv", "C:\\out\\a.csv", "--json", other] for other in spellings)):
             with self.subTest(outputs):
                 self.assertEqual(self.report(*outputs, "fleet")[1], 2)
                 self.assertEqual(log.read_bytes(), FLEET["PC-001"])
                 self.assertFalse(self.pc.windows_path("C:\\out.csv").exists())
+                self.assertEqual(list(self.pc.windows_path("C:\\out").iterdir()), [])
+
+    def test_version_is_the_kits(self):
+        record = (Path(__file__).resolve().parents[2] / "res" / "castorel.rc").read_text()
+        version = re.search(r'VALUE "FileVersion", "([\d.]+)"', record).group(1)
+        self.assertEqual(self.report("--version")[0].strip(),
+                         f"castorel-report {version}".encode())
 
 
 if __name__ == "__main__":

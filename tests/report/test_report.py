@@ -6,6 +6,7 @@ import json
 import os
 import subprocess
 import tempfile
+import threading
 import unittest
 from pathlib import Path
 
@@ -32,6 +33,9 @@ def run(outcome="Copy successfully", verdict=None, banner=BANNER, closing=None):
 
 PASSED = run()
 FAILED = run("Copy failed with error code [29]")
+# What reorders, hides or splits a name where a person reads it.
+INVISIBLE = ("\u202a\u202b\u202c\u202d\u202e\u2066\u2067\u2068\u2069\u200b\u200c\u200d\u200e"
+             "\u200f\u00ad\ufeff\u3164\u2028\u2029")
 FIELDS = ["log", "run", "started", "fixed_drives", "recovery_drive", "copy", "error",
           "companion", "result", "notes"]
 
@@ -47,10 +51,10 @@ class ReportTest(unittest.TestCase):
     def tearDown(self):
         subprocess.run(["rm", "-rf", str(self.folder)], check=True)
 
-    def report(self, *args, cwd=None):
+    def report(self, *args, cwd=None, stdout=subprocess.PIPE):
         """The report's run; one that would hang fails the test by its timeout instead."""
-        return subprocess.run([REPORT, *map(str, args)], capture_output=True, check=False,
-                              cwd=cwd, timeout=60)
+        return subprocess.run([REPORT, *map(str, args)], stdout=stdout, stderr=subprocess.PIPE,
+                              check=False, cwd=cwd, timeout=60)
 
     def summary(self, *args, status):
         """The summary of a run of the report that must end with this exit status."""
@@ -73,7 +77,8 @@ class ReportTest(unittest.TestCase):
         raw = csv_file.read_bytes()
         self.assertTrue(raw.startswith(b"\xef\xbb\xbf") and raw.endswith(b"\r\n"))
         rows = list(csv.DictReader(io.StringIO(raw.decode("utf-8-sig"), newline="")))
-        lines = [json.loads(line) for line in json_file.read_text("utf-8").splitlines()]
+        # NDJSON ends a line with LF alone: U+2028 in a name is text.
+        lines = [json.loads(line) for line in json_file.read_text("utf-8").split("\n")[:-1]]
         self.assertTrue(all(list(entry) == FIELDS for entry in rows + lines))
         return rows, lines
 
@@ -204,33 +209,97 @@ class ReportTest(unittest.TestCase):
         log.write_bytes(utf16(PASSED))
         os.link(log, self.folder / "second-name.csv")
         os.symlink(log, self.folder / "link.csv")
-        (self.folder / "kept.csv").write_bytes(b"kept")
-        fresh = self.folder / "fresh.csv"
-        for outputs in (["--csv", "out.csv", "--json", "out.csv"],
-                        ["--csv", "out.csv", "--html", "./sub/../out.csv"],
-                        ["--csv", "kept.csv", "--json", "link.csv", "--html", "kept.csv"],
-                        ["--csv", "-", "--json", "-"],
-                        ["--csv", log], ["--json", "second-name.csv"], ["--html", "link.csv"]):
-            with self.subTest(outputs):
-                result = self.report(*outputs, "pc", cwd=self.folder)
+        (self.folder / "kept.csv").write_bytes(b"kept" * 500)
+        os.symlink("made.json", self.folder / "dangling.csv")
+        # Standard output as the shell leaves it: a file made anew, or a log appended to or
+        # opened for reading and writing.
+        out = self.folder / "out.txt"
+        for outputs, stdout in (
+                (["--csv", "out.csv", "--json", "out.csv"], None),
+                (["--csv", "out.csv", "--html", "./sub/../out.csv"], None),
+                (["--csv", "kept.csv", "--json", "link.csv", "--html", "kept.csv"], None),
+                (["--csv", "dangling.csv", "--json", "made.json"], None),
+                (["--json", "made.json", "--csv", "dangling.csv"], None),
+                (["--csv", "kept.csv", "--json", "/proc/nope/x.json"], None),
+                (["--csv", "-", "--json", "-"], None), (["--csv", "-", "--json", "/dev/stdout"], "wb"),
+                (["--csv", "-"], "ab"), ([], "ab"), (["--json", "-"], "r+b"),
+                (["--csv", log], None), (["--json", "second-name.csv"], None),
+                (["--html", "link.csv"], None)):
+            with self.subTest(outputs, stdout=stdout):
+                with open(out if stdout == "wb" else log, stdout or "rb") as standard:
+                    result = self.report(*outputs, "pc", cwd=self.folder,
+                                         stdout=standard if stdout else subprocess.PIPE)
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertIn(b"Usage:", result.stderr)
                 self.assertEqual(log.read_bytes(), utf16(PASSED))
-                self.assertEqual((self.folder / "kept.csv").read_bytes(), b"kept")
-                self.assertFalse((self.folder / "out.csv").exists())
-        self.assertEqual(self.report("--csv", fresh, "--json", "-", "pc", cwd=self.folder)
+                self.assertEqual((self.folder / "kept.csv").read_bytes(), b"kept" * 500)
+                left = {p.name for p in self.folder.iterdir()} - {"out.txt"}
+                self.assertEqual(left, {"dangling.csv", "kept.csv", "link.csv", "pc",
+                                        "second-name.csv"})
+                self.assertEqual(out.read_bytes() if out.exists() else b"", b"")
+        self.assertEqual(self.report("--csv", "fresh.csv", "--json", "-", "pc", cwd=self.folder)
                          .returncode, 0)
+        self.assertTrue(self.report("--csv", "/dev/stdout", "pc", cwd=self.folder).stdout
+                        .startswith(b"\xef\xbb\xbf"))
+
+    def test_an_output_exchanged_for_a_link_to_a_log_is_never_written_through(self):
+        log = self.folder / "pc" / "Castorel.log"
+        log.parent.mkdir()
+        log.write_bytes(utf16(PASSED))
+        output = self.folder / "out.csv"
+        running = threading.Event()
+        running.set()
+
+        def exchange():
+            while running.is_set():
+                for making in (lambda tmp: tmp.write_bytes(b"x"), lambda tmp: tmp.symlink_to(log)):
+                    tmp = self.folder / "tmp"
+                    making(tmp)
+                    os.replace(tmp, output)
+        exchanger = threading.Thread(target=exchange)
+        exchanger.start()
+        try:
+            statuses = {self.report("--csv", output, log).returncode for _ in range(30)}
+        finally:
+            running.clear()
+            exchanger.join()
+        self.assertLessEqual(statuses, {0, 2})
+        self.assertEqual(log.read_bytes(), utf16(PASSED))
+
+    def test_rows_come_in_the_trees_order_whatever_the_jobs(self):
+        """Depth first, each folder's entries by name, files and folders together."""
+        names = ["b/Castorel.log", "a.log", "a/z.log", "a/b/c.log", "A.log", "a.log.d/x.log"]
+        for name in names:
+            (self.folder / "fleet" / name).parent.mkdir(parents=True, exist_ok=True)
+            (self.folder / "fleet" / name).write_bytes(utf16(PASSED))
+        tables = {}
+        for jobs in ("1", "2", "8"):
+            result = self.report("--jobs", jobs, "--csv", "-", self.folder / "fleet")
+            tables[jobs] = [row["log"] for row in csv.DictReader(io.StringIO(
+                result.stdout.decode("utf-8-sig"), newline=""))]
+        fleet = str(self.folder / "fleet")
+        self.assertEqual(tables["1"], [f"{fleet}/{name}" for name in
+                                       ["A.log", "a/b/c.log", "a/z.log", "a.log", "a.log.d/x.log",
+                                        "b/Castorel.log"]])
+        self.assertEqual(tables["2"], tables["1"])
+        self.assertEqual(tables["8"], tables["1"])
 
     def test_the_terminal_gets_text_and_the_tables_every_unreadable_file(self):
-        forged = "a\x1b[2J\x07\r\x7f\x9b\nserviced (PASS, copied)          999"
+        forged = ("a\x1b[2J\x07\r\x7f\x9b\nserviced (PASS, copied)          999" + INVISIBLE +
+                  "\u2028serviced (PASS, copied)          998")
         pc = self.folder / forged
         pc.mkdir()
         (pc / "Castorel.log").write_bytes(utf16(FAILED))
         for number in range(50):
             os.symlink("gone", pc / f"lost{number:02}.log")
+        page = self.folder / "page.html"
         summary = self.summary("--csv", self.folder / "runs.csv", "--json",
-                               self.folder / "runs.jsonl", pc, status=1)
-        self.assertFalse(set(summary) & set("\x1b\x07\r\x7f\x9b"), summary)
+                               self.folder / "runs.jsonl", "--html", page, pc, status=1)
+        html = page.read_text("utf-8")
+        for shown in (summary, html):
+            self.assertFalse(set(shown) & set("\x1b\x07\r\x7f\x9b" + INVISIBLE), shown)
+            self.assertIn("\\u202e\\u2066", shown)
+        self.assertIn("<td><bdi>" + str(pc).replace("\x1b", "\\x1b")[:20], html)
         self.assertNotIn("\nserviced (PASS, copied)          999", summary)
         self.assertIn("a\\x1b[2J\\x07\\x0d\\x7f\\x9b\\x0aserviced", summary)
         self.assertIn("lost19.log: No such file or directory\n  and 30 more\n", summary)
