@@ -110,8 +110,10 @@ std::string OpenOutputs(std::vector<Output>& outputs) {
     return "";
 }
 
-// Which output, or standard output, is the file of this identity: empty when none.
-std::string OutputThatIs(const std::vector<Output>& outputs, bool standardOutputMayBeLog,
+// Which output, or standard output where it is a file (`standardOutputFile`), is the file of this
+// identity: empty when none.
+std::string OutputThatIs(const std::vector<Output>& outputs,
+                         const std::optional<FileIdentity>& standardOutputFile,
                          const std::optional<FileIdentity>& identity) {
     if (!identity) return "";
     for (const Output& output : outputs) {
@@ -119,7 +121,7 @@ std::string OutputThatIs(const std::vector<Output>& outputs, bool standardOutput
             return std::string(output.option) + " names a log to read: " + output.name;
         }
     }
-    if (standardOutputMayBeLog && StandardOutputIdentity() == identity) {
+    if (standardOutputFile == identity) {
         return "standard output is a log to read";
     }
     return "";
@@ -146,7 +148,10 @@ bool OutputsMayBeLogs(const std::vector<Output>& outputs, const std::vector<fs::
 // Every log the walk finds, asked who it is before anything is written: empty, or the clash.
 std::string LogThatIsAnOutput(const std::vector<Output>& outputs,
                               const std::vector<fs::path>& paths) {
-    const bool standardOutputMayBeLog = StandardOutputIsRegularFile();
+    // Standard output may be a log only where it is a regular file; asked once, not per log.
+    const std::optional<FileIdentity> standardOutputFile = StandardOutputIsRegularFile()
+                                                               ? StandardOutputIdentity()
+                                                               : std::nullopt;
     FleetWalk walk(paths);
     Input input;
     while (walk.Next(input)) {
@@ -155,7 +160,7 @@ std::string LogThatIsAnOutput(const std::vector<Output>& outputs,
         if (!input.reason.empty() || (!input.regular && !fs::is_regular_file(input.path, error))) {
             continue;
         }
-        std::string clash = OutputThatIs(outputs, standardOutputMayBeLog, IdentifyFile(input.path));
+        std::string clash = OutputThatIs(outputs, standardOutputFile, IdentifyFile(input.path));
         if (!clash.empty()) return clash;
     }
     return "";
@@ -177,7 +182,7 @@ bool ReadFleet(FleetReport& report, const std::vector<fs::path>& paths, size_t j
         jobs, jobs * kBatchesPerJob, kBatch, [&walk](Input& input) { return walk.Next(input); },
         [csv, json](const Input& input) { return FleetReport::ReadInput(input, csv, json); },
         [&](LogReading& reading) {
-            if (anyFile) clash = OutputThatIs(outputs, false, reading.identity);
+            if (anyFile) clash = OutputThatIs(outputs, std::nullopt, reading.identity);
             if (!clash.empty()) return false;
             report.Add(reading);
             return true;
