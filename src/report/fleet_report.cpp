@@ -154,7 +154,8 @@ std::unique_ptr<LogFile> OpenLog(const Input& input, LogReading& reading) {
         }
     }
     auto file = std::make_unique<LogFile>();
-    const LogFile::Opened opened = file->Open(input.path, reading.reason);
+    const LogFile::Opened opened = file->Open(input.folder.get(), input.name, input.path,
+                                              reading.reason);
     if (opened != LogFile::Opened::Yes) {
         reading.kind = opened == LogFile::Opened::NoLog ? LogReading::Kind::NotRead
                                                         : LogReading::Kind::Unreadable;

@@ -1,17 +1,26 @@
 #include "report/fleet_walk.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool EndsInLog(const fs::path& name) {
-    std::string extension = name.extension().u8string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".log";
+// As the path's extension is: ".log" alone is a hidden file's name, no extension.
+bool EndsInLog(const Folder::Name& name) {
+    constexpr char kExtension[] = ".log";
+    constexpr size_t kLength = sizeof kExtension - 1;
+    if (name.size() <= kLength) return false;
+    for (size_t i = 0; i < kLength; ++i) {
+        const auto unit = name[name.size() - kLength + i];
+        const bool letter = kExtension[i] != '.';
+        if ((letter ? (unit | 0x20) : unit) != kExtension[i]) return false;
+    }
+    return true;
+}
+
+bool Wanted(const Folder::Entry& entry) {
+    return entry.type == fs::file_type::directory || EndsInLog(entry.name);
 }
 
 }  // namespace
@@ -25,10 +34,13 @@ bool FleetWalk::Next(Input& input) {
             const fs::path& path = paths_[nextPath_++];
             std::error_code error;
             if (!fs::is_directory(path, error)) {
-                input = {path, true, false, ""};
+                input = {path.native(), nullptr, {}, true, false, ""};
                 return true;
             }
-            if (!Enter(path, input)) return true;
+            // What the system's join puts between a PATH and a name (nothing after / or C:).
+            Folder::Name prefix = (path / "-").native();
+            prefix.pop_back();
+            if (!Enter(nullptr, path.native(), {}, std::move(prefix), input)) return true;
             continue;
         }
         Level& level = levels_.back();
@@ -36,34 +48,31 @@ bool FleetWalk::Next(Input& input) {
             levels_.pop_back();
             continue;
         }
-        const Entry& entry = level.entries[level.next++];
-        const fs::path path = level.folder / entry.name;
+        const Folder::Entry& entry = level.entries[level.next++];
+        Folder::Name path = level.prefix + entry.name;
         if (entry.type != fs::file_type::directory) {
-            input = {path, false, entry.type == fs::file_type::regular, ""};
+            const bool regular = entry.type == fs::file_type::regular;
+            input = {std::move(path), level.folder, entry.name, false, regular, ""};
             return true;
         }
-        if (!Enter(path, input)) return true;
+        // After a name, the join always puts a separator.
+        Folder::Name prefix = path + fs::path::preferred_separator;
+        if (!Enter(level.folder.get(), path, entry.name, std::move(prefix), input)) return true;
     }
 }
 
-bool FleetWalk::Enter(const fs::path& folder, Input& input) {
-    Level level{folder, {}, 0};
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        // The listing's own kind of each entry, asked of the system again only where it lacks it.
-        std::error_code kind;
-        const fs::file_type type = it->is_symlink(kind)        ? fs::file_type::symlink
-                                   : it->is_directory(kind)    ? fs::file_type::directory
-                                   : it->is_regular_file(kind) ? fs::file_type::regular
-                                                               : fs::file_type::unknown;
-        if (type == fs::file_type::directory || EndsInLog(it->path())) {
-            level.entries.push_back({it->path().filename(), type});
-        }
-    }
+bool FleetWalk::Enter(const Folder* parent, const Folder::Name& path, const Folder::Name& name,
+                      Folder::Name prefix, Input& input) {
+    std::string reason;
+    Level level{std::move(prefix), Folder::Open(parent, path, name, reason), {}, 0};
+    const bool listed = level.folder && level.folder->List(level.entries, reason);
+    level.entries.erase(std::remove_if(level.entries.begin(), level.entries.end(),
+                                       [](const Folder::Entry& entry) { return !Wanted(entry); }),
+                        level.entries.end());
     std::sort(level.entries.begin(), level.entries.end(),
-              [](const Entry& a, const Entry& b) { return a.name.native() < b.name.native(); });
+              [](const Folder::Entry& a, const Folder::Entry& b) { return a.name < b.name; });
     levels_.push_back(std::move(level));
-    if (!error) return true;
-    input = {folder, false, false, error.message()};
+    if (listed) return true;
+    input = {path, nullptr, {}, false, false, reason};
     return false;
 }

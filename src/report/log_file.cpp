@@ -7,9 +7,13 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstddef>
 #endif
 
 namespace fs = std::filesystem;
@@ -64,6 +68,32 @@ fs::file_type TypeOf(mode_t mode) {
     if (S_ISCHR(mode)) return fs::file_type::character;
     if (S_ISBLK(mode)) return fs::file_type::block;
     if (S_ISSOCK(mode)) return fs::file_type::socket;
+    if (S_ISLNK(mode)) return fs::file_type::symlink;
+    return fs::file_type::unknown;
+}
+
+// The kinds the walk tells apart; what else a listing holds is looked at before it is opened.
+fs::file_type TypeListed(int folder, const char* name, unsigned char type) {
+    switch (type) {
+        case DT_DIR:
+            return fs::file_type::directory;
+        case DT_REG:
+            return fs::file_type::regular;
+        case DT_LNK:
+            return fs::file_type::symlink;
+        case DT_UNKNOWN: {
+            struct stat information {};
+            if (fstatat(folder, name, &information, AT_SYMLINK_NOFOLLOW) != 0) break;
+            const fs::file_type looked = TypeOf(information.st_mode);
+            if (looked == fs::file_type::directory || looked == fs::file_type::regular ||
+                looked == fs::file_type::symlink) {
+                return looked;
+            }
+            break;
+        }
+        default:
+            break;
+    }
     return fs::file_type::unknown;
 }
 #endif
@@ -90,6 +120,33 @@ std::string WhyNoLog(const fs::file_status& status) {
 
 #ifdef _WIN32
 
+Folder::~Folder() = default;
+
+std::shared_ptr<const Folder> Folder::Open(const Folder*, const Name& path, const Name&,
+                                           std::string&) {
+    std::shared_ptr<Folder> folder(new Folder);
+    folder->path_ = path;
+    return folder;
+}
+
+bool Folder::List(std::vector<Entry>& entries, std::string& reason) const {
+    std::error_code error;
+    for (fs::directory_iterator it(path_, error), end; !error && it != end; it.increment(error)) {
+        // The listing's own kind of each entry, asked of the system again only where it lacks it.
+        std::error_code kind;
+        const fs::file_type type = it->is_symlink(kind)        ? fs::file_type::symlink
+                                   : it->is_directory(kind)    ? fs::file_type::directory
+                                   : it->is_regular_file(kind) ? fs::file_type::regular
+                                                               : fs::file_type::unknown;
+        entries.push_back({it->path().filename().native(), type});
+    }
+    if (error) reason = error.message();
+    return !error;
+}
+
+// A folder holds no handle here, so the files open at once are the threads' logs alone.
+size_t OpenFilesAllowed(size_t wanted) { return wanted; }
+
 LogFile::~LogFile() {
     if (handle_ != -1) CloseHandle(HandleOf(handle_));
 }
@@ -97,7 +154,8 @@ LogFile::~LogFile() {
 // Only a file on a disk counts: a device or a pipe reports another type (Wine opens a Unix FIFO
 // or device without waiting, as a pipe or a character device), and a folder has the directory
 // attribute.
-LogFile::Opened LogFile::Open(const fs::path& path, std::string& reason) {
+LogFile::Opened LogFile::Open(const Folder*, const Folder::Name&, const Folder::Name& path,
+                              std::string& reason) {
     const HANDLE file = OpenShared(path, GENERIC_READ);
     if (file == INVALID_HANDLE_VALUE) {
         reason = SystemMessage(GetLastError());
@@ -205,13 +263,73 @@ bool StandardOutputIsRegularFile() {
 
 #else
 
+Folder::~Folder() {
+    if (handle_ != -1) close(static_cast<int>(handle_));
+}
+
+std::shared_ptr<const Folder> Folder::Open(const Folder* parent, const Name& path, const Name& name,
+                                           std::string& reason) {
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    const int handle = parent ? openat(static_cast<int>(parent->handle_), name.c_str(),
+                                       kFlags | O_NOFOLLOW)
+                              : open(path.c_str(), kFlags);
+    if (handle < 0) {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    std::shared_ptr<Folder> folder(new Folder);
+    folder->handle_ = handle;
+    return folder;
+}
+
+// The listing read a block at a time straight from the system: a DIR would cost a look at the
+// folder and a buffer of its own for each of a fleet's million folders.
+bool Folder::List(std::vector<Entry>& entries, std::string& reason) const {
+    constexpr size_t kNameAt = offsetof(struct dirent64, d_name);
+    thread_local std::vector<char> block(size_t{32} * 1024);
+    const int folder = static_cast<int>(handle_);
+    for (;;) {
+        const ssize_t got = getdents64(folder, block.data(), block.size());
+        if (got < 0) {
+            reason = std::strerror(errno);
+            return false;
+        }
+        if (got == 0) return true;
+        const auto end = static_cast<size_t>(got);
+        for (size_t at = 0; at + kNameAt < end;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(block.data() + at);
+            const size_t length = entry->d_reclen;
+            if (length <= kNameAt || length > end - at) break;
+            const Name name(entry->d_name, strnlen(entry->d_name, length - kNameAt));
+            at += length;
+            if (name == "." || name == "..") continue;
+            entries.push_back({name, TypeListed(folder, name.c_str(), entry->d_type)});
+        }
+    }
+}
+
+size_t OpenFilesAllowed(size_t wanted) {
+    struct rlimit limit {};
+    // Untold, the limit a process is usually given.
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return std::min<size_t>(wanted, 1024);
+    if (limit.rlim_cur < wanted) {
+        struct rlimit raised = limit;
+        raised.rlim_cur = std::min<rlim_t>(wanted, limit.rlim_max);
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    return static_cast<size_t>(std::min<rlim_t>(limit.rlim_cur, wanted));
+}
+
 LogFile::~LogFile() {
     if (handle_ != -1) close(static_cast<int>(handle_));
 }
 
 // Without blocking: a FIFO put there since the look would otherwise wait for a writer.
-LogFile::Opened LogFile::Open(const fs::path& path, std::string& reason) {
-    const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+LogFile::Opened LogFile::Open(const Folder* folder, const Folder::Name& name,
+                              const Folder::Name& path, std::string& reason) {
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const int file = folder ? openat(static_cast<int>(folder->handle_), name.c_str(), kFlags)
+                            : open(path.c_str(), kFlags);
     if (file < 0) {
         reason = std::strerror(errno);
         return Opened::Failed;

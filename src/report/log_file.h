@@ -8,8 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 /// Why a file is no log, by what a look at it found (its status, links followed): empty for a
 /// regular file; otherwise "a FIFO, not a regular file" and the like.
@@ -24,6 +26,42 @@ struct FileIdentity {
     }
 };
 
+/// A folder the walk lists, held open on Linux while anything found in it is still to be read:
+/// what lies in it is opened from it by name, so that no path is walked again for each log and
+/// no folder put in the place of one listed is entered. Windows names it by its path.
+class Folder {
+  public:
+    using Name = std::filesystem::path::string_type;
+    struct Entry {
+        Name name;
+        std::filesystem::file_type type;  // as listed, a link not followed
+    };
+
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder();
+
+    /// Opens the folder at `path`, which is `name` in `parent`, a link there not followed; with
+    /// no parent, a folder named on the command line. Null, with `reason`, when it can't be.
+    static std::shared_ptr<const Folder> Open(const Folder* parent, const Name& path,
+                                              const Name& name, std::string& reason);
+
+    /// Every entry but . and ..; false, with `reason` saying why, when the listing broke off
+    /// (the entries listed till then kept).
+    bool List(std::vector<Entry>& entries, std::string& reason) const;
+
+  private:
+    friend class LogFile;
+    Folder() = default;
+
+    intptr_t handle_ = -1;        // a descriptor on Linux
+    std::filesystem::path path_;  // what Windows lists it by
+};
+
+/// How many of `wanted` files the process may hold open at once, its limit raised towards it
+/// where the system allows.
+size_t OpenFilesAllowed(size_t wanted);
+
 /// A log opened for reading: only as a regular file, opened without blocking and checked on its
 /// handle, so that a file put in the place of the one looked at is never read from.
 class LogFile {
@@ -35,8 +73,10 @@ class LogFile {
 
     enum class Opened { Yes, NoLog, Failed };
 
-    /// Opens the file; `reason` says why it is no log, or why it failed.
-    Opened Open(const std::filesystem::path& path, std::string& reason);
+    /// Opens the file at `path`, which is `name` in `folder` (null: named on the command line);
+    /// `reason` says why it is no log, or why it failed.
+    Opened Open(const Folder* folder, const Folder::Name& name, const Folder::Name& path,
+                std::string& reason);
 
     /// Reads up to `size` bytes into `buffer`, never past the size the file had when opened.
     /// Returns how many; 0 at that end; nothing on a failure, with `reason` saying why.

@@ -17,28 +17,33 @@ constexpr size_t kCutRecordUnits[] = {258, 259};
 
 struct Format {
     RecordKind kind;
-    std::u16string_view text;  // without its CR LF
+    std::u16string_view text;     // without its CR LF
+    std::u16string_view literal;  // what comes before its first field: a record begins so
 };
 
-constexpr std::u16string_view WithoutLineEnd(std::u16string_view format) {
-    return format.substr(0, format.size() - 2);
+// By index, not find(): the sanitizers' build does not take find() as a constant expression.
+constexpr Format FormatOf(RecordKind kind, std::u16string_view record) {
+    const std::u16string_view text = record.substr(0, record.size() - 2);
+    size_t field = 0;
+    while (field < text.size() && text[field] != u'%') ++field;
+    return {kind, text, text.substr(0, field)};
 }
 
 constexpr Format kFormats[] = {
-    {RecordKind::Banner, WithoutLineEnd(record_texts::kBanner)},
-    {RecordKind::FixedList, WithoutLineEnd(record_texts::kFixedList)},
-    {RecordKind::DriveExamined, WithoutLineEnd(record_texts::kDriveExamined)},
-    {RecordKind::FlagFound, WithoutLineEnd(record_texts::kFlagFound)},
-    {RecordKind::CopyStarted, WithoutLineEnd(record_texts::kCopyStarted)},
-    {RecordKind::Copied, WithoutLineEnd(record_texts::kCopied)},
-    {RecordKind::CopyFailed, WithoutLineEnd(record_texts::kCopyFailed)},
-    {RecordKind::NoFlag, WithoutLineEnd(record_texts::kNoFlag)},
-    {RecordKind::CompanionMissing, WithoutLineEnd(record_texts::kCompanionMissing)},
-    {RecordKind::CompanionCopy, WithoutLineEnd(record_texts::kCompanionCopy)},
-    {RecordKind::CompanionInstalled, WithoutLineEnd(record_texts::kCompanionInstalled)},
-    {RecordKind::CompanionFailed, WithoutLineEnd(record_texts::kCompanionFailed)},
-    {RecordKind::Passed, WithoutLineEnd(record_texts::kPassed)},
-    {RecordKind::Failed, WithoutLineEnd(record_texts::kFailed)},
+    FormatOf(RecordKind::Banner, record_texts::kBanner),
+    FormatOf(RecordKind::FixedList, record_texts::kFixedList),
+    FormatOf(RecordKind::DriveExamined, record_texts::kDriveExamined),
+    FormatOf(RecordKind::FlagFound, record_texts::kFlagFound),
+    FormatOf(RecordKind::CopyStarted, record_texts::kCopyStarted),
+    FormatOf(RecordKind::Copied, record_texts::kCopied),
+    FormatOf(RecordKind::CopyFailed, record_texts::kCopyFailed),
+    FormatOf(RecordKind::NoFlag, record_texts::kNoFlag),
+    FormatOf(RecordKind::CompanionMissing, record_texts::kCompanionMissing),
+    FormatOf(RecordKind::CompanionCopy, record_texts::kCompanionCopy),
+    FormatOf(RecordKind::CompanionInstalled, record_texts::kCompanionInstalled),
+    FormatOf(RecordKind::CompanionFailed, record_texts::kCompanionFailed),
+    FormatOf(RecordKind::Passed, record_texts::kPassed),
+    FormatOf(RecordKind::Failed, record_texts::kFailed),
 };
 
 bool IsDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
@@ -116,6 +121,7 @@ bool FieldsAsTheToolWrites(RecordKind kind, const std::u16string (&fields)[2]) {
 
 bool ReadWhole(std::u16string_view text, Record& record) {
     for (const Format& format : kFormats) {
+        if (text.substr(0, format.literal.size()) != format.literal) continue;
         record.fields[0].clear();
         record.fields[1].clear();
         if (MatchFormat(format.text, text, record.fields) &&
@@ -133,7 +139,7 @@ bool ReadCut(std::u16string_view text, Record& record) {
     for (size_t units : kCutRecordUnits) lengthOfCut |= text.size() + 2 == units;
     if (!lengthOfCut) return false;
     for (const Format& format : kFormats) {
-        const std::u16string_view literal = format.text.substr(0, format.text.find(u'%'));
+        const std::u16string_view literal = format.literal;
         if (literal.empty() || literal.size() == format.text.size() ||
             text.substr(0, literal.size()) != literal) {
             continue;
@@ -178,12 +184,12 @@ void RecordScanner::Feed(const unsigned char* bytes, size_t count) {
 // log with.
 void RecordScanner::TakeSegment(size_t begin, size_t end) {
     const size_t start = begin + (end - begin) % 2;
-    std::u16string units;
-    units.reserve((end - start) / 2);
-    for (size_t at = start; at + 1 < end; at += 2) {
-        units += static_cast<char16_t>(pending_[at] | (pending_[at + 1] << 8));
+    units_.resize((end - start) / 2);
+    for (size_t unit = 0; unit < units_.size(); ++unit) {
+        const size_t at = start + 2 * unit;
+        units_[unit] = static_cast<char16_t>(pending_[at] | (pending_[at + 1] << 8));
     }
-    const std::u16string_view text(units.data(), units.size() - 2);
+    const std::u16string_view text(units_.data(), units_.size() - 2);
     Record record{RecordKind::Banner, {}, false, false};
     // No record is longer than the tool's capacity: the search starts where the longest could,
     // so what is found never depends on how much of the bytes before was kept.

@@ -57,6 +57,7 @@ class RecordScanner {
 
     Sink sink_;
     std::vector<unsigned char> pending_;  // bytes since the last record's end
+    std::u16string units_;                // a segment's units, kept to spare an allocation each
     size_t scanned_ = 0;                  // where the search for a record's end goes on
     bool atStart_ = true;                 // nothing read yet: a byte-order mark may come
     bool dropped_ = false;                // bytes no record could hold were let go

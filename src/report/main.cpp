@@ -39,6 +39,10 @@ constexpr size_t kDefaultJobs = 8;
 constexpr size_t kBatch = 64;
 constexpr size_t kBatchesPerJob = 4;
 
+// Files the process holds open beside the logs in flight and the threads' own: standard
+// streams, outputs, a folder for each level of the walk, a large log opened again.
+constexpr size_t kFilesBeside = 64;
+
 // One output as asked for: its option, its name, and the file opened for it; standard output
 // for `-`, and for a name that leads to standard output's own file (`/dev/stdout`).
 struct Output {
@@ -178,8 +182,14 @@ bool ReadFleet(FleetReport& report, const std::vector<fs::path>& paths, size_t j
     FleetWalk walk(paths);
     const bool anyFile = std::any_of(outputs.begin(), outputs.end(),
                                      [](const Output& output) { return output.file != nullptr; });
+    // Each log in flight holds its folder open (fleet_walk.h), so the window holds no more of
+    // them than the process may keep open.
+    const size_t beside = kFilesBeside + jobs;
+    const size_t allowed = OpenFilesAllowed(jobs * kBatchesPerJob * kBatch + beside);
+    const size_t window = std::clamp(allowed > beside ? (allowed - beside) / kBatch : 0, size_t{1},
+                                     jobs * kBatchesPerJob);
     MapInOrder<Input, LogReading>(
-        jobs, jobs * kBatchesPerJob, kBatch, [&walk](Input& input) { return walk.Next(input); },
+        jobs, window, kBatch, [&walk](Input& input) { return walk.Next(input); },
         [csv, json](const Input& input) { return FleetReport::ReadInput(input, csv, json); },
         [&](LogReading& reading) {
             if (anyFile) clash = OutputThatIs(outputs, std::nullopt, reading.identity);

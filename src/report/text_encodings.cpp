@@ -129,11 +129,11 @@ std::string ValidUtf8(std::string_view bytes) {
     return out;
 }
 
-std::string ShownPath(const std::filesystem::path& path) {
+std::string ShownPath(const std::filesystem::path::string_type& path) {
 #ifdef _WIN32
-    return Utf8(path.u16string());
+    return Utf8(std::u16string_view(reinterpret_cast<const char16_t*>(path.data()), path.size()));
 #else
-    return ValidUtf8(path.native());
+    return ValidUtf8(path);
 #endif
 }
 

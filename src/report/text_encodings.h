@@ -16,7 +16,7 @@ std::string Utf8(std::u16string_view text);
 std::string ValidUtf8(std::string_view bytes);
 
 /// A path as the report shows it, in valid UTF-8: Linux's bytes, Windows' UTF-16.
-std::string ShownPath(const std::filesystem::path& path);
+std::string ShownPath(const std::filesystem::path::string_type& path);
 
 /// Valid UTF-8 as a terminal may show it, for the summary and every error line. C0 and C1
 /// controls and DEL become `\x1b` and the like, so that no name moves the cursor, rings or starts

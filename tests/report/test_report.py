@@ -4,6 +4,7 @@ import csv
 import io
 import json
 import os
+import resource
 import subprocess
 import tempfile
 import threading
@@ -268,7 +269,8 @@ class ReportTest(unittest.TestCase):
 
     def test_rows_come_in_the_trees_order_whatever_the_jobs(self):
         """Depth first, each folder's entries by name, files and folders together."""
-        names = ["b/Castorel.log", "a.log", "a/z.log", "a/b/c.log", "A.log", "a.log.d/x.log"]
+        names = ["b/Castorel.log", "a.log", "a/z.log", "a/b/c.log", "A.log", "a.log.d/x.log",
+                 "c.LoG", ".log", "a/b/c.log.txt"]
         for name in names:
             (self.folder / "fleet" / name).parent.mkdir(parents=True, exist_ok=True)
             (self.folder / "fleet" / name).write_bytes(utf16(PASSED))
@@ -280,9 +282,21 @@ class ReportTest(unittest.TestCase):
         fleet = str(self.folder / "fleet")
         self.assertEqual(tables["1"], [f"{fleet}/{name}" for name in
                                        ["A.log", "a/b/c.log", "a/z.log", "a.log", "a.log.d/x.log",
-                                        "b/Castorel.log"]])
+                                        "b/Castorel.log", "c.LoG"]])
         self.assertEqual(tables["2"], tables["1"])
         self.assertEqual(tables["8"], tables["1"])
+
+    def test_a_fleet_of_more_folders_than_the_process_may_hold_open_is_read_whole(self):
+        """Each log waiting to be read holds its folder open: the logs in flight keep within
+        the limit on open files, however many threads."""
+        for pc in range(400):
+            (self.folder / f"PC{pc:03}").mkdir()
+            (self.folder / f"PC{pc:03}" / "Castorel.log").write_bytes(utf16(PASSED))
+        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (200, 200))
+        result = subprocess.run([REPORT, "--jobs", "8", "--csv", "-", str(self.folder)],
+                                capture_output=True, preexec_fn=limit, check=False, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.count(b"\r\n"), 401)
 
     def test_the_terminal_gets_text_and_the_tables_every_unreadable_file(self):
         forged = ("a\x1b[2J\x07\r\x7f\x9b\nserviced (PASS, copied)          999" + INVISIBLE +
