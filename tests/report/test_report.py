@@ -270,7 +270,7 @@ class ReportTest(unittest.TestCase):
     def test_rows_come_in_the_trees_order_whatever_the_jobs(self):
         """Depth first, each folder's entries by name, files and folders together."""
         names = ["b/Castorel.log", "a.log", "a/z.log", "a/b/c.log", "A.log", "a.log.d/x.log",
-                 "c.LoG", ".log", "a/b/c.log.txt"]
+                 "c.LoG", ".log", "a/b/c.log.txt", "catalog"]
         for name in names:
             (self.folder / "fleet" / name).parent.mkdir(parents=True, exist_ok=True)
             (self.folder / "fleet" / name).write_bytes(utf16(PASSED))
@@ -286,17 +286,46 @@ class ReportTest(unittest.TestCase):
         self.assertEqual(tables["2"], tables["1"])
         self.assertEqual(tables["8"], tables["1"])
 
+    def test_a_folder_that_cannot_be_listed_comes_at_its_place_and_the_walk_goes_on(self):
+        """As a user the folders are closed to (root lists any)."""
+        fleet = self.folder / "fleet"
+        for name in ("a", "b"):
+            (fleet / name).mkdir(parents=True)
+            (fleet / name / "Castorel.log").write_bytes(utf16(PASSED))
+        (self.folder / "closed").mkdir()
+        for path in (self.folder, fleet, fleet / "b"):
+            path.chmod(0o755)
+        (fleet / "a").chmod(0)
+        (self.folder / "closed").chmod(0)
+
+        def as_nobody():
+            if os.geteuid() == 0:
+                os.setgid(65534)
+                os.setuid(65534)
+        result = subprocess.run([REPORT, "--csv", "-", str(self.folder / "closed"), str(fleet)],
+                                capture_output=True, preexec_fn=as_nobody, check=False,
+                                timeout=60)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        rows = list(csv.DictReader(io.StringIO(result.stdout.decode("utf-8-sig"), newline="")))
+        self.assertEqual([(row["log"], row["notes"]) for row in rows],
+                         [(str(self.folder / "closed"), "unreadable: Permission denied"),
+                          (str(fleet / "a"), "unreadable: Permission denied"),
+                          (str(fleet / "b" / "Castorel.log"), "")])
+
     def test_a_fleet_of_more_folders_than_the_process_may_hold_open_is_read_whole(self):
         """Each log waiting to be read holds its folder open: the logs in flight keep within
         the limit on open files, however many threads."""
         for pc in range(400):
             (self.folder / f"PC{pc:03}").mkdir()
             (self.folder / f"PC{pc:03}" / "Castorel.log").write_bytes(utf16(PASSED))
-        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (200, 200))
-        result = subprocess.run([REPORT, "--jobs", "8", "--csv", "-", str(self.folder)],
-                                capture_output=True, preexec_fn=limit, check=False, timeout=60)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout.count(b"\r\n"), 401)
+        # A limit the report can't raise, and one it must raise to read a single batch.
+        for limits in ((200, 200), (24, 4096)):
+            result = subprocess.run(
+                [REPORT, "--jobs", "8", "--csv", "-", str(self.folder)], capture_output=True,
+                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, limits),
+                check=False, timeout=60)
+            self.assertEqual(result.returncode, 0, (limits, result.stdout[-300:]))
+            self.assertEqual(result.stdout.count(b"\r\n"), 401)
 
     def test_the_terminal_gets_text_and_the_tables_every_unreadable_file(self):
         forged = ("a\x1b[2J\x07\r\x7f\x9b\nserviced (PASS, copied)          999" + INVISIBLE +
