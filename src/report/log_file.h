@@ -1,4 +1,5 @@
-// The report's files, where Linux and Windows differ: a log is only ever a regular file, read no
+// The report's files, where Linux and Windows differ: the folders the walk lists, each opened
+// once and the logs in it opened from it; a log is only ever a regular file, read no
 // further than it reached when opened, so that nothing named *.log on a share (a FIFO, a device,
 // a link to one) can hold the report up; who a file is; and the outputs, opened before anything
 // is written and judged by the file each open reached, so that no output is written over a log,
