@@ -144,6 +144,10 @@ bool Folder::List(std::vector<Entry>& entries, std::string& reason) const {
     return !error;
 }
 
+std::optional<FileIdentity> Folder::Identify(const Name& name) const {
+    return IdentifyFile(path_ / name);
+}
+
 // A folder holds no handle here, so the files open at once are the threads' logs alone.
 size_t OpenFilesAllowed(size_t wanted) { return wanted; }
 
@@ -306,6 +310,14 @@ bool Folder::List(std::vector<Entry>& entries, std::string& reason) const {
             entries.push_back({name, TypeListed(folder, name.c_str(), entry->d_type)});
         }
     }
+}
+
+std::optional<FileIdentity> Folder::Identify(const Name& name) const {
+    struct stat information {};
+    if (fstatat(static_cast<int>(handle_), name.c_str(), &information, 0) != 0) {
+        return std::nullopt;
+    }
+    return IdentityOf(information);
 }
 
 size_t OpenFilesAllowed(size_t wanted) {

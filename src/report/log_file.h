@@ -51,6 +51,9 @@ class Folder {
     /// (the entries listed till then kept).
     bool List(std::vector<Entry>& entries, std::string& reason) const;
 
+    /// Who the file named `name` in it is, a link followed; nothing when it can't be told.
+    std::optional<FileIdentity> Identify(const Name& name) const;
+
   private:
     friend class LogFile;
     Folder() = default;

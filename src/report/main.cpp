@@ -164,7 +164,10 @@ std::string LogThatIsAnOutput(const std::vector<Output>& outputs,
         if (!input.reason.empty() || (!input.regular && !fs::is_regular_file(input.path, error))) {
             continue;
         }
-        std::string clash = OutputThatIs(outputs, standardOutputFile, IdentifyFile(input.path));
+        const std::optional<FileIdentity> identity = input.folder
+                                                         ? input.folder->Identify(input.name)
+                                                         : IdentifyFile(input.path);
+        std::string clash = OutputThatIs(outputs, standardOutputFile, identity);
         if (!clash.empty()) return clash;
     }
     return "";
