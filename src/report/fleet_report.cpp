@@ -133,7 +133,7 @@ bool ReadRuns(LogFile& file, LogReading& reading, Row row) {
 
 // Opens the input as a log; null, with the reading saying why it is none, when it is not one.
 std::unique_ptr<LogFile> OpenLog(const Input& input, LogReading& reading) {
-    reading.named = input.named;
+    reading.named = !input.folder;
     reading.shown = ShownPath(input.path);
     if (!input.reason.empty()) {
         reading.kind = LogReading::Kind::Unreadable;

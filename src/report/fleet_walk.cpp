@@ -34,7 +34,7 @@ bool FleetWalk::Next(Input& input) {
             const fs::path& path = paths_[nextPath_++];
             std::error_code error;
             if (!fs::is_directory(path, error)) {
-                input = {path.native(), nullptr, {}, true, false, ""};
+                input = {path.native(), nullptr, {}, false, ""};
                 return true;
             }
             // What the system's join puts between a PATH and a name (nothing after / or C:).
@@ -52,7 +52,7 @@ bool FleetWalk::Next(Input& input) {
         Folder::Name path = level.prefix + entry.name;
         if (entry.type != fs::file_type::directory) {
             const bool regular = entry.type == fs::file_type::regular;
-            input = {std::move(path), level.folder, entry.name, false, regular, ""};
+            input = {std::move(path), level.folder, entry.name, regular, ""};
             return true;
         }
         // After a name, the join always puts a separator.
@@ -73,6 +73,6 @@ bool FleetWalk::Enter(const Folder* parent, const Folder::Name& path, const Fold
               [](const Folder::Entry& a, const Folder::Entry& b) { return a.name < b.name; });
     levels_.push_back(std::move(level));
     if (listed) return true;
-    input = {path, nullptr, {}, false, false, reason};
+    input = {path, nullptr, {}, false, reason};
     return false;
 }

@@ -14,9 +14,9 @@
 /// One thing to read: a log, or a folder that could not be listed, and why.
 struct Input {
     std::filesystem::path::string_type path;  // as the system spells it
-    std::shared_ptr<const Folder> folder;     // where it was found, held open; null when named
-    Folder::Name name;                        // its name there
-    bool named = false;                       // named on the command line, not found in a folder
+    // Where it was found, held open; null for a PATH and for a folder that could not be listed.
+    std::shared_ptr<const Folder> folder;
+    Folder::Name name;     // its name there
     bool regular = false;  // listed as a regular file, no link: no look is needed before the open
     std::string reason;    // a folder's that could not be listed; empty for a log
 };

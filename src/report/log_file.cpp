@@ -68,11 +68,11 @@ fs::file_type TypeOf(mode_t mode) {
     if (S_ISCHR(mode)) return fs::file_type::character;
     if (S_ISBLK(mode)) return fs::file_type::block;
     if (S_ISSOCK(mode)) return fs::file_type::socket;
-    if (S_ISLNK(mode)) return fs::file_type::symlink;
     return fs::file_type::unknown;
 }
 
-// The kinds the walk tells apart; what else a listing holds is looked at before it is opened.
+// The kind the listing gives, asked of the system only where it gives none; what is no folder
+// and no regular file is looked at before it is opened.
 fs::file_type TypeListed(int folder, const char* name, unsigned char type) {
     switch (type) {
         case DT_DIR:
@@ -83,18 +83,13 @@ fs::file_type TypeListed(int folder, const char* name, unsigned char type) {
             return fs::file_type::symlink;
         case DT_UNKNOWN: {
             struct stat information {};
-            if (fstatat(folder, name, &information, AT_SYMLINK_NOFOLLOW) != 0) break;
-            const fs::file_type looked = TypeOf(information.st_mode);
-            if (looked == fs::file_type::directory || looked == fs::file_type::regular ||
-                looked == fs::file_type::symlink) {
-                return looked;
-            }
-            break;
+            return fstatat(folder, name, &information, AT_SYMLINK_NOFOLLOW) == 0
+                       ? TypeOf(information.st_mode)
+                       : fs::file_type::unknown;
         }
         default:
-            break;
+            return fs::file_type::unknown;
     }
-    return fs::file_type::unknown;
 }
 #endif
 

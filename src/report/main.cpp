@@ -189,8 +189,7 @@ bool ReadFleet(FleetReport& report, const std::vector<fs::path>& paths, size_t j
     // them than the process may keep open.
     const size_t beside = kFilesBeside + jobs;
     const size_t allowed = OpenFilesAllowed(jobs * kBatchesPerJob * kBatch + beside);
-    const size_t window = std::clamp(allowed > beside ? (allowed - beside) / kBatch : 0, size_t{1},
-                                     jobs * kBatchesPerJob);
+    const size_t window = std::max(allowed > beside ? (allowed - beside) / kBatch : 0, size_t{1});
     MapInOrder<Input, LogReading>(
         jobs, window, kBatch, [&walk](Input& input) { return walk.Next(input); },
         [csv, json](const Input& input) { return FleetReport::ReadInput(input, csv, json); },
