@@ -117,6 +117,9 @@ class ScenarioTest(unittest.TestCase):
         # folder).
         drive = Path(tempfile.mkdtemp(prefix="castorel-drive-d-"))
         self.addCleanup(shutil.rmtree, drive, ignore_errors=True)
+        closed = [str(p) for p in drive.parents if p.stat().st_mode & 0o001 == 0]
+        if closed:
+            self.skipTest(f"the standard user can't enter {closed[0]}, which holds drive D")
         target = drive / "victim"
         target.mkdir()
         os.chmod(drive, drive_mode)
