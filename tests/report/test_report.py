@@ -51,6 +51,8 @@ class ReportTest(unittest.TestCase):
         self.folder = Path(tempfile.mkdtemp(prefix="castorel-report-"))
 
     def tearDown(self):
+        # Folders a test closed are opened again first: only root removes them closed.
+        subprocess.run(["chmod", "-R", "u+rwX", str(self.folder)], check=True)
         subprocess.run(["rm", "-rf", str(self.folder)], check=True)
 
     def report(self, *args, cwd=None, stdout=subprocess.PIPE):
