@@ -123,7 +123,10 @@ void CopyTree(const std::u16string& folder, const std::u16string& destination) {
 
 FakePc& Pc() { return thePc; }
 
-void ResetPc() { thePc = FakePc(); }
+void ResetPc() {
+    if (!thePc.held.empty()) ADD_FAILURE() << thePc.held.size() << " entries left held";
+    thePc = FakePc();
+}
 
 std::string Narrow(const std::u16string& text) {
     std::string narrow;
@@ -244,9 +247,11 @@ int MakeAdministratorsFolder(const char16_t* path, RightsGuard& guard, FolderIde
 
 // --- owners, rights and the take-over ---
 
-OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
-    const std::u16string text = CheckedPath(path, "ReadOwner");
-    const FakeEntry* entry = Lookup(text);
+namespace {
+
+// What the path-based calls and those through a held handle read alike.
+OwnerAnswer OwnerOf(const std::u16string& path, char16_t (&sid)[kSidTextCapacity]) {
+    const FakeEntry* entry = Lookup(path);
     if (!entry || entry->owner.empty() || entry->owner.size() >= kSidTextCapacity) {
         return OwnerAnswer::Unreadable;
     }
@@ -254,9 +259,19 @@ OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
     return OwnerAnswer::Read;
 }
 
+bool KeepsOwners(const std::u16string& canonical) {
+    return canonical.empty() ||
+           thePc.drivesWithoutOwners.find(canonical[0]) == std::u16string::npos;
+}
+
+}  // namespace
+
+OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
+    return OwnerOf(CheckedPath(path, "ReadOwner"), sid);
+}
+
 bool VolumeKeepsOwners(const char16_t* path) {
-    const std::u16string text = Canonical(CheckedPath(path, "VolumeKeepsOwners"));
-    return text.empty() || thePc.drivesWithoutOwners.find(text[0]) == std::u16string::npos;
+    return KeepsOwners(Canonical(CheckedPath(path, "VolumeKeepsOwners")));
 }
 
 bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]) {
@@ -275,8 +290,8 @@ namespace {
 // rights and is judged again.
 int JudgeRights(const std::u16string& canonical, RightsGuard& guard, bool takeOver) {
     char16_t sid[kSidTextCapacity] = {};
-    const OwnerAnswer owner = ReadOwner(canonical.c_str(), sid);
-    const bool keepsOwners = VolumeKeepsOwners(canonical.c_str());
+    const OwnerAnswer owner = OwnerOf(canonical, sid);
+    const bool keepsOwners = KeepsOwners(canonical);
     if (!guard.TrustsOwner(owner, sid) && keepsOwners) return 5;
     FakeEntry& entry = thePc.entries.at(canonical);
     const auto open = [&] {
@@ -317,13 +332,11 @@ EntryFacts QueryEntry(const char16_t* path) {
     return entry ? FactsOf(*entry) : EntryFacts{EntryKind::Missing, 0, 0};
 }
 
+namespace {
+
 // In the reverse of the order the system's comparison gives: a file system may list in any.
-int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
-    const std::u16string text = CheckedPath(folder, "ListFolder");
-    if (text.size() + 2 >= kMaxPath) return 206;
-    const FakeEntry* entry = Lookup(text);
-    if (!entry || !entry->folder) return 3;
-    const std::u16string prefix = Canonical(text) + u"\\";
+void ListCanonical(const std::u16string& canonical, FolderVisitor& visitor) {
+    const std::u16string prefix = canonical + u"\\";
     std::vector<std::pair<std::u16string, EntryFacts>> listed;
     for (auto at = thePc.entries.lower_bound(prefix);
          at != thePc.entries.end() && at->first.compare(0, prefix.size(), prefix) == 0; ++at) {
@@ -334,7 +347,94 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
     for (auto at = listed.rbegin(); at != listed.rend(); ++at) {
         if (!visitor.Visit(at->first.c_str(), at->second)) break;
     }
+}
+
+// What a held handle stands for; a handle not held fails the test.
+const std::u16string& HeldPath(const HeldEntry& entry, const char* operation) {
+    static const std::u16string none;
+    const auto found = thePc.held.find(entry.handle);
+    if (found != thePc.held.end()) return found->second;
+    ADD_FAILURE() << operation << ": a handle not held";
+    return none;
+}
+
+HeldEntry Hold(const std::u16string& canonical, EntryKind kind) {
+    thePc.held[++thePc.lastHandle] = canonical;
+    return {thePc.lastHandle, 0, kind, 1};
+}
+
+void RemoveWithAllBelow(const std::u16string& canonical) {
+    const std::u16string prefix = canonical + u"\\";
+    thePc.entries.erase(canonical);
+    for (auto at = thePc.entries.lower_bound(prefix);
+         at != thePc.entries.end() && at->first.compare(0, prefix.size(), prefix) == 0;) {
+        at = thePc.entries.erase(at);
+    }
+}
+
+}  // namespace
+
+int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
+    const std::u16string text = CheckedPath(folder, "ListFolder");
+    if (text.size() + 2 >= kMaxPath) return 206;
+    const FakeEntry* entry = Lookup(text);
+    if (!entry || !entry->folder) return 3;
+    ListCanonical(Canonical(text), visitor);
     return 0;
+}
+
+int HoldFolder(const char16_t* path, HeldEntry& folder) {
+    const std::u16string canonical = Canonical(CheckedPath(path, "HoldFolder"));
+    const FakeEntry* const entry = Lookup(canonical);
+    if (!entry) return 3;
+    if (entry->heldForWriting) return kErrorSharingViolation;
+    if (!entry->folder || entry->link) return kErrorReparsePointEncountered;
+    folder = Hold(canonical, EntryKind::Folder);
+    return 0;
+}
+
+int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry) {
+    const std::u16string& folderPath = HeldPath(folder, "HoldEntryIn");
+    if (folder.kind != EntryKind::Folder) ADD_FAILURE() << "HoldEntryIn: not a folder";
+    const std::u16string canonical = folderPath + u"\\" + Canonical(name);
+    const FakeEntry* const found = Lookup(canonical);
+    if (!found) return 2;
+    if (found->openError != 0) return found->openError;
+    if (found->heldForWriting) return kErrorSharingViolation;
+    entry = Hold(canonical, FactsOf(*found).kind);
+    return 0;
+}
+
+int ListHeldFolder(const HeldEntry& folder, FolderVisitor& visitor) {
+    const std::u16string& canonical = HeldPath(folder, "ListHeldFolder");
+    ListCanonical(canonical, visitor);
+    for (const std::u16string& vanishing : thePc.vanishingAfterListing) {
+        if (ParentOf(Canonical(vanishing)) == canonical) RemoveWithAllBelow(Canonical(vanishing));
+    }
+    return 0;
+}
+
+// A file's owner is judged before where it leads, and that before its rights change.
+int GuardHeldEntry(const HeldEntry& folder, const char16_t* name, const HeldEntry& entry,
+                   RightsGuard& guard) {
+    const std::u16string& canonical = HeldPath(entry, "GuardHeldEntry");
+    if (HeldPath(folder, "GuardHeldEntry") + u"\\" + Canonical(name) != canonical) {
+        ADD_FAILURE() << "GuardHeldEntry: " << Narrow(name) << " is not the entry held";
+    }
+    const FakeEntry& found = thePc.entries.at(canonical);
+    if (!found.folder) {
+        char16_t sid[kSidTextCapacity] = {};
+        if (!guard.TrustsOwner(OwnerOf(canonical, sid), sid) && KeepsOwners(canonical)) return 5;
+        if (!found.leadsTo.empty()) return kErrorReparsePointEncountered;
+    }
+    return JudgeRights(canonical, guard, true);
+}
+
+void ReleaseEntry(HeldEntry& entry) {
+    if (entry.handle != 0 && thePc.held.erase(entry.handle) == 0) {
+        ADD_FAILURE() << "ReleaseEntry: a handle not held";
+    }
+    entry.handle = 0;
 }
 
 // Letters as the system's comparison folds them, as far as the tests need: ASCII, Latin-1's and
@@ -355,7 +455,7 @@ int CompareNames(const char16_t* a, const char16_t* b) {
 }
 
 // Hard links are the scenario table's: this PC's files have one name each.
-MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, const uint64_t* lastWrite) {
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite) {
     const std::u16string canonical = Canonical(CheckedPath(path, "GuardAndMarkFile"));
     const auto found = thePc.entries.find(canonical);
     if (found == thePc.entries.end()) return {2, 0, 0};
@@ -376,10 +476,10 @@ MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, const uint
         return {kErrorReparsePointEncountered, 1, 0};
     }
     const int judged = JudgeRights(canonical, guard, true);
-    if (judged != 0 || !lastWrite) return {judged, 1, 0};
+    if (judged != 0) return {judged, 1, 0};
     if (entry.markError != 0) return {entry.markError, 1, 0};
     if (!IgnoresChanges(canonical))
-        entry.lastWrite = KeptTime(canonical, entry.lastWrite, *lastWrite);
+        entry.lastWrite = KeptTime(canonical, entry.lastWrite, lastWrite);
     return {0, 1, entry.lastWrite};
 }
 

@@ -24,6 +24,7 @@ struct FakeEntry {
     std::u16string leadsTo{};         // a file's: the file a link shown as this file leads to
     bool link = false;                // a link the listing shows as one, as Windows' does
     bool heldForWriting = false;      // another program holds a handle that may write it
+    int openError = 0;                // what opening it relative to its folder answers
 };
 
 struct FakePc {
@@ -57,6 +58,10 @@ struct FakePc {
     // Put at a path by someone else in the instant before the tool makes a folder there.
     std::map<std::u16string, FakeEntry> appearing;
     std::vector<std::pair<std::u16string, std::u16string>> fileCopies;  // source, destination
+    std::map<uintptr_t, std::u16string> held;  // what the tool holds open, by handle
+    uintptr_t lastHandle = 0;
+    // Removed, with all below, by someone else just after their folder is listed by its handle.
+    std::vector<std::u16string> vanishingAfterListing;
 
     void AddFolder(const std::u16string& path);  // with every folder above it
     void AddFile(const std::u16string& path, const std::u16string& content = u"");

@@ -266,19 +266,15 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
     }
     const std::u16string sub = u"D:\\PRELOAD\\RM_RESERVE\\SUB";
     const std::u16string file = sub + u"\\B.BIN";
-    // Besides what FU brings: a file beside its file, a folder FU does not enter with a file and
-    // a link in it. Recovery tools read them all as administrators.
+    // Besides what FU brings: a file beside its file, a folder FU does not enter with a file in
+    // it. Recovery tools read them all as administrators.
     const std::u16string besideFile = sub + u"\\KEEP.ME";
     const std::u16string other = u"D:\\PRELOAD\\RM_RESERVE\\OTHER";
     const std::u16string inOther = other + u"\\DEEP.INF";
-    const std::u16string link = other + u"\\LINK";
     const auto pcReplacingFile = [&] {
         PcWithFlagOnD();
         Pc().AddFile(u"C:\\pkg\\FU\\sub\\b.bin");
         for (const std::u16string& kept : {file, besideFile, inOther}) Pc().AddFile(kept, u"old");
-        FakeEntry& linked = Pc().entries[link] = FakeEntry{true, u""};
-        linked.link = true;
-        linked.noDacl = true;  // never judged by its rights: they are its target's under Wine
     };
     const std::u16string judgedEntries[] = {
         u"D:\\PRELOAD", u"D:\\PRELOAD\\RM_RESERVE", sub, file, besideFile, other, inOther};
@@ -321,14 +317,34 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
         Pc().swappedDuringCopy = {judged};
         EXPECT_EQ(RunCastorel(), judged != sub ? 1 : 0);  // a folder below by its owner alone
     }
-    // A link FU does not enter is a user's to change where it leads; an entry too deep to judge,
-    // a place to hide.
+    // A link FU does not enter leads wherever it was made to, whoever owns it.
+    for (const std::u16string owner : {u"S-1-5-32-544", user}) {
+        pcReplacingFile();
+        FakeEntry& linked = Pc().entries[other + u"\\LINK"] = FakeEntry{true, u""};
+        linked.link = true;
+        linked.owner = owner;
+        ExpectRefusedBeforeTheShell(4395);
+        EXPECT_TRUE(Pc().takenOver.empty());
+    }
+    // The entries FU does not bring are opened through their folder by the name listed, so no
+    // path's length limits them: a user's entry at any depth is refused, an administrator's
+    // passes. One that can't be opened fails with the system's number; one gone since the
+    // listing leaves nothing to judge.
+    std::u16string deep = other;
+    while (deep.size() < 2 * kMaxPath) deep += u"\\" + std::u16string(60, u'N');
+    for (const std::u16string owner : {u"S-1-5-32-544", user}) {
+        pcReplacingFile();
+        Pc().AddFile(deep + u"\\DEEPER.INF");
+        Pc().SetOwner(deep, owner);
+        EXPECT_EQ(RunCastorel(), owner == user ? 1 : 0);
+    }
     pcReplacingFile();
-    Pc().SetOwner(link, user);
-    ExpectRefusedBeforeTheShell(5);
+    Pc().entries.at(inOther).openError = 123;
+    ExpectRefusedBeforeTheShell(123);
     pcReplacingFile();
-    Pc().AddFile(other + u"\\" + std::u16string(kMaxPath - other.size() - 1, u'N'));
-    ExpectRefusedBeforeTheShell(206);
+    Pc().SetOwner(other, user);
+    Pc().vanishingAfterListing = {other};
+    EXPECT_EQ(RunCastorel(), 0);
     pcReplacingFile();
     Pc().SetOwner(u"C:\\pkg\\FU\\sub", user);
     EXPECT_EQ(RunCastorel(), 1);

@@ -52,7 +52,7 @@ TEST(Win32Answers, AHandleThatMayWriteRefusesTheJudgingOpen) {
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         const int answer =
             holder.path == file
-                ? GuardAndMarkFile(reinterpret_cast<const char16_t*>(file), guard, &mark).error
+                ? GuardAndMarkFile(reinterpret_cast<const char16_t*>(file), guard, mark).error
                 : GuardFolder(reinterpret_cast<const char16_t*>(folder), guard, nullptr);
         EXPECT_EQ(answer, holder.answer);
         CloseHandle(held);

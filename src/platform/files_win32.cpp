@@ -7,21 +7,65 @@
 
 namespace {
 
-// A search's data carries the reparse tag, which tells a link from a deduplicated file.
-EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
-    const bool reparsePoint = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    const uint64_t lastWrite = Ticks(found.ftLastWriteTime);
-    if (IsLinkReparsePoint(reparsePoint, found.dwReserved0)) {
-        return {EntryKind::Link, 0, lastWrite};
-    }
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return {EntryKind::Folder, 0, lastWrite};
-    }
-    return {EntryKind::File, FileSize(found.nFileSizeHigh, found.nFileSizeLow), lastWrite};
-}
-
 bool IsDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+// A listing's data carries the reparse tag, which tells a link from a deduplicated file.
+EntryFacts FactsOf(DWORD attributes, DWORD tag, uint64_t lastWrite, uint64_t size) {
+    if (IsLinkReparsePoint((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, tag)) {
+        return {EntryKind::Link, 0, lastWrite};
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {EntryKind::Folder, 0, lastWrite};
+    return {EntryKind::File, size, lastWrite};
+}
+
+EntryFacts FactsOf(const WIN32_FIND_DATAW& found) {
+    return FactsOf(found.dwFileAttributes, found.dwReserved0, Ticks(found.ftLastWriteTime),
+                   FileSize(found.nFileSizeHigh, found.nFileSizeLow));
+}
+
+// For a reparse point, a directory listing's EaSize holds its reparse tag ([MS-FSCC] 2.4.17,
+// FileIdBothDirectoryInformation).
+EntryFacts FactsOf(const FILE_ID_BOTH_DIR_INFO& listed) {
+    return FactsOf(listed.FileAttributes, listed.EaSize,
+                   static_cast<uint64_t>(listed.LastWriteTime.QuadPart),
+                   static_cast<uint64_t>(listed.EndOfFile.QuadPart));
+}
+
+// Hands one batch of a handle's listing to the visitor; false when the visitor ends it or a
+// name is longer than any file system keeps (255 units), with `error` set for the latter.
+bool VisitBatch(const BYTE* batch, FolderVisitor& visitor, DWORD& error) {
+    constexpr size_t kNameCapacity = 256;
+    for (const BYTE* at = batch;;) {
+        const auto* listed = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+        const size_t units = listed->FileNameLength / sizeof(WCHAR);
+        if (units >= kNameCapacity) {
+            error = ERROR_FILENAME_EXCED_RANGE;
+            return false;
+        }
+        char16_t name[kNameCapacity];
+        memcpy(name, listed->FileName, units * sizeof(char16_t));
+        name[units] = 0;
+        if (!IsDotOrDotDot(Wide(name)) && !visitor.Visit(name, FactsOf(*listed))) return false;
+        if (listed->NextEntryOffset == 0) return true;
+        at += listed->NextEntryOffset;
+    }
+}
+
+// What the held handle is, by its own attributes: on Windows a link opened itself says so.
+bool ReadHeldKind(HANDLE handle, HeldEntry& entry) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    FILE_STANDARD_INFO standard{};
+    if (!ReadAttributeTag(handle, tag) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
+        return false;
+    }
+    entry.kind = IsLinkTag(tag)                                         ? EntryKind::Link
+                 : (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder
+                                                                        : EntryKind::File;
+    entry.names = standard.NumberOfLinks;
+    return true;
 }
 
 HANDLE OpenInFolder(HANDLE folder, const char16_t* leaf) {
@@ -150,8 +194,8 @@ int CompareNames(const char16_t* a, const char16_t* b) {
 // Data access, which sharing modes govern, so that a handle another program opened for writing
 // before the rights were taken over is met here (a reader that shares reading is not); a
 // read-only file opens too. A file of another name too (hard-linked) is left as it is.
-MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, const uint64_t* lastWrite) {
-    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | (lastWrite ? FILE_WRITE_ATTRIBUTES : 0);
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite) {
+    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
     const HANDLE file = OpenToGuard(path, access);
     if (file == INVALID_HANDLE_VALUE) return {static_cast<int>(GetLastError()), 0, 0};
     // The standard information has the names' count; GetFileInformationByHandle would also
@@ -171,13 +215,58 @@ MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, const uint
         if (answer.names == 1 && error == 0) {
             error = GuardFileRights(file, access, guard);
         }
-        if (answer.names == 1 && error == 0 && lastWrite) {
-            error = SetLastWrite(file, *lastWrite, answer.kept);
+        if (answer.names == 1 && error == 0) {
+            error = SetLastWrite(file, lastWrite, answer.kept);
         }
         answer.error = static_cast<int>(error);
     }
     CloseHandle(file);
     return answer;
+}
+
+int HoldFolder(const char16_t* path, HeldEntry& folder) {
+    const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+    const HANDLE handle = OpenItself(path, access, kShareWithNoWriter);
+    if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    folder = {reinterpret_cast<uintptr_t>(handle), access, EntryKind::Folder, 1};
+    if (IsFolderItself(handle)) return 0;
+    ReleaseEntry(folder);
+    return kErrorReparsePointEncountered;
+}
+
+// Data access, which sharing modes govern, meets a handle another program opened for writing;
+// the right to change the DACL is asked for, and done without where it is not granted.
+int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry) {
+    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD error = OpenExactlyInFolder(HandleOf(folder), name, access, kShareWithNoWriter, handle);
+    if (error == ERROR_ACCESS_DENIED) {
+        access &= ~static_cast<DWORD>(WRITE_DAC);
+        error = OpenExactlyInFolder(HandleOf(folder), name, access, kShareWithNoWriter, handle);
+    }
+    if (error != 0) return static_cast<int>(error);
+    entry = {reinterpret_cast<uintptr_t>(handle), access, EntryKind::File, 1};
+    if (ReadHeldKind(handle, entry)) return 0;
+    error = GetLastError();
+    ReleaseEntry(entry);
+    return static_cast<int>(error);
+}
+
+int ListHeldFolder(const HeldEntry& folder, FolderVisitor& visitor) {
+    alignas(FILE_ID_BOTH_DIR_INFO) BYTE batch[64 * 1024];
+    FILE_INFO_BY_HANDLE_CLASS next = FileIdBothDirectoryRestartInfo;
+    DWORD error = 0;
+    while (GetFileInformationByHandleEx(HandleOf(folder), next, batch, sizeof batch)) {
+        if (!VisitBatch(batch, visitor, error)) return static_cast<int>(error);
+        next = FileIdBothDirectoryInfo;
+    }
+    error = GetLastError();
+    return error == ERROR_NO_MORE_FILES ? 0 : static_cast<int>(error);
+}
+
+void ReleaseEntry(HeldEntry& entry) {
+    if (entry.handle != 0) CloseHandle(HandleOf(entry));
+    entry.handle = 0;
 }
 
 void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,

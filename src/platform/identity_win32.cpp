@@ -59,13 +59,12 @@ FolderIdentity IdentityOf(HANDLE folder) {
             (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
 }
 
-// Opens or creates `leaf` inside the open folder, so that no change to the folder's path can
-// lead it elsewhere; a link at the leaf is opened itself, never followed. NTDLL is always
-// loaded, and NtCreateFile is the call that opens relative to a folder. Returns the system's
-// error number, 0 when opened.
-DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
-                     PSECURITY_DESCRIPTOR security, ULONG disposition, ULONG options,
-                     HANDLE& opened) {
+namespace {
+
+// NTDLL is always loaded, and NtCreateFile is the call that opens relative to a folder.
+DWORD NtOpenInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
+                     PSECURITY_DESCRIPTOR security, ULONG disposition, ULONG options, ULONG sharing,
+                     ULONG nameRules, HANDLE& opened) {
     using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                                               PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
                                               ULONG, PVOID, ULONG);
@@ -79,16 +78,38 @@ DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
     name.Length = static_cast<USHORT>(TextLength(leaf) * sizeof(wchar_t));
     name.MaximumLength = name.Length;
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, folder, security);
+    InitializeObjectAttributes(&attributes, &name, nameRules, folder, security);
     IO_STATUS_BLOCK status;
     opened = INVALID_HANDLE_VALUE;
     const NTSTATUS result = create(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr,
-                                   FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, disposition,
+                                   FILE_ATTRIBUTE_NORMAL, sharing, disposition,
                                    options | kFileSynchronousIoNonalert | kFileOpenReparsePoint,
                                    nullptr, 0);
     if (result >= 0) return 0;
     opened = INVALID_HANDLE_VALUE;
     return toError(result);
+}
+
+}  // namespace
+
+// Opens or creates `leaf` inside the open folder, so that no change to the folder's path can
+// lead it elsewhere; a link at the leaf is opened itself, never followed.
+DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
+                     PSECURITY_DESCRIPTOR security, ULONG disposition, ULONG options,
+                     HANDLE& opened) {
+    return NtOpenInFolder(folder, leaf, access, security, disposition, options, FILE_SHARE_READ,
+                          OBJ_CASE_INSENSITIVE, opened);
+}
+
+// The name as a listing gave it: where a folder tells case apart, another case is another entry.
+DWORD OpenExactlyInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access, ULONG sharing,
+                          HANDLE& opened) {
+    return NtOpenInFolder(folder, leaf, access, nullptr, kFileOpen, 0, sharing, 0, opened);
+}
+
+bool IsLeafOfFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
+    HandleFinalPaths paths(file, folder);
+    return IsFileLeafOfFolder(paths, leaf);
 }
 
 // The opened file is the log only if it is no link itself, has no second name (a hard link to
@@ -97,8 +118,7 @@ bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) return false;
     if (information.nNumberOfLinks != 1 || IsLinkHandle(file)) return false;
-    HandleFinalPaths paths(file, folder);
-    return IsFileLeafOfFolder(paths, leaf);
+    return IsLeafOfFolder(file, folder, leaf);
 }
 
 // Whether the opened file is the entry at `path` itself, by its final path. Wine shows a

@@ -281,7 +281,7 @@ int CompareNames(const char16_t* a, const char16_t* b);
 struct MarkAnswer {
     int error;       // 0; the system's number; kErrorReparsePointEncountered: a folder there
     unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
-    uint64_t kept;   // the last-write time read back after the mark was set; 0 without a mark
+    uint64_t kept;   // the last-write time read back after the mark was set
 };
 
 /// Keeps a reserve file an administrators' alone. Opens exactly this file for its data too,
@@ -290,9 +290,49 @@ struct MarkAnswer {
 /// has just this one: the file opened must be no link and be the entry at `path` itself, by its
 /// final path (else kErrorReparsePointEncountered); the guard judges its owner and DACL, taken
 /// over as GuardFolder does with a file's rights (administrators and SYSTEM full control, users
-/// read and execute); then, unless `lastWrite` is null, its last-write time is set to that (in
-/// 100 ns ticks) and read back. Never touches its bytes.
-MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, const uint64_t* lastWrite);
+/// read and execute); then its last-write time is set to `lastWrite` (in 100 ns ticks) and read
+/// back. Never touches its bytes.
+MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite);
+
+/// A file or folder of the reserve held open by the platform, so that what is judged through it
+/// is the very entry opened, whatever happens to its path. Only the platform reads `handle`.
+struct HeldEntry {
+    uintptr_t handle;  // 0: nothing held
+    uint32_t access;   // what the open was granted: the take-over needs to change the DACL
+    EntryKind kind;    // what the handle is, by its own attributes (never Missing)
+    unsigned names;    // a file's number of names: more than 1 when hard-linked elsewhere
+};
+
+/// Holds exactly this folder, opened without following a link, for listing it and opening its
+/// entries, sharing it with no writer (another program's handle that may add or remove entries
+/// gives kErrorSharingViolation). A link or a file there gives kErrorReparsePointEncountered.
+/// 0, or the system's error number.
+int HoldFolder(const char16_t* path, HeldEntry& folder);
+
+/// Holds the entry of the held folder named exactly `name`, as its listing gave it: opened
+/// relative to the folder's handle, so that no rule of Win32 paths trims or reinterprets the name
+/// (a trailing dot or space, a device name) and no length of the whole path limits it, and never
+/// following a link (a link is held itself). Opened for its data (a folder: its listing),
+/// attributes, owner and DACL, and to change the DACL where that is granted; shared with no
+/// writer, so that a handle another program holds that may write it gives
+/// kErrorSharingViolation. 0, or the system's error number: 2 when the name is gone.
+int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry);
+
+/// Hands every entry of the held folder but `.` and `..` to the visitor, as listed through its
+/// handle. 0, or the system's error number.
+int ListHeldFolder(const HeldEntry& folder, FolderVisitor& visitor);
+
+/// Keeps a held entry, which its held folder lists as `name`, an administrators' alone: the
+/// guard judges its owner and DACL as read through its handle; a file must then be the entry
+/// itself, by its and its folder's final paths (else kErrorReparsePointEncountered), as Wine
+/// follows a link to a file in every open; rights that open it to others are taken over, with a
+/// folder's or a file's rights as GuardFolder and GuardAndMarkFile give them, and judged again.
+/// 0; the access-denied number; the system's number. A volume without owners (FAT) passes.
+int GuardHeldEntry(const HeldEntry& folder, const char16_t* name, const HeldEntry& entry,
+                   RightsGuard& guard);
+
+/// Closes what is held; `entry` then holds nothing.
+void ReleaseEntry(HeldEntry& entry);
 
 /// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
 /// there: the file's folder is opened without following a link and must still be the one

@@ -266,3 +266,21 @@ int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identi
     CloseHandle(folder);
     return static_cast<int>(error);
 }
+
+// A file's owner is judged before its final path is read, and its final path before any rights
+// change: Wine follows a link to a file in every open, and the rights then read and changed
+// would be those of whatever it leads to.
+int GuardHeldEntry(const HeldEntry& folder, const char16_t* name, const HeldEntry& entry,
+                   RightsGuard& guard) {
+    const HANDLE handle = HandleOf(entry);
+    if (entry.kind == EntryKind::Folder) {
+        return static_cast<int>(
+            GuardRights(handle, entry.access, guard, kAdministratorsFolderRights));
+    }
+    DWORD error = 0;
+    const Rights rights = JudgeRights(handle, guard, error);
+    if (error != 0) return static_cast<int>(error);
+    if (rights == Rights::OwnerUntrusted) return ERROR_ACCESS_DENIED;
+    if (!IsLeafOfFolder(handle, HandleOf(folder), name)) return kErrorReparsePointEncountered;
+    return static_cast<int>(GuardRights(handle, entry.access, guard, kAdministratorsFileRights));
+}

@@ -19,6 +19,7 @@ inline uint64_t Ticks(const FILETIME& time) {
 inline uint64_t FileSize(DWORD high, DWORD low) { return (uint64_t{high} << 32) | low; }
 
 // NtCreateFile's dispositions and options (ntifs.h, which mingw-w64's headers lack).
+constexpr ULONG kFileOpen = 1;
 constexpr ULONG kFileCreate = 2;
 constexpr ULONG kFileOpenIf = 3;
 constexpr ULONG kFileDirectoryFile = 0x1;
@@ -77,6 +78,15 @@ DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
                      PSECURITY_DESCRIPTOR security, ULONG disposition, ULONG options,
                      HANDLE& opened);
 
+/// Opens `leaf` inside the open folder as NtCreateFile does relative to it, by exactly that name
+/// (its letter case too), with the sharing given; a link at the leaf is opened itself. 0 when
+/// opened, else the system's error number.
+DWORD OpenExactlyInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access, ULONG sharing,
+                          HANDLE& opened);
+
+/// Whether the open file is `leaf` in the open folder, by their final paths.
+bool IsLeafOfFolder(HANDLE file, HANDLE folder, const char16_t* leaf);
+
 /// Whether the open file is the log: no link, one name, and `leaf` in the open folder.
 bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf);
 
@@ -96,6 +106,9 @@ DWORD JudgeRightsKept(HANDLE handle, RightsGuard& guard);
 /// A reserve file's owner and DACL judged through the handle, and taken over with the file's
 /// administrators-only rights where they let others change it: 0 or the error number.
 DWORD GuardFileRights(HANDLE file, DWORD access, RightsGuard& guard);
+
+/// The handle a HeldEntry holds.
+inline HANDLE HandleOf(const HeldEntry& entry) { return reinterpret_cast<HANDLE>(entry.handle); }
 
 /// The rights of a folder the tool makes, to be freed with LocalFree: 0 or the error number.
 DWORD AdministratorsFolderRights(PSECURITY_DESCRIPTOR& rights);

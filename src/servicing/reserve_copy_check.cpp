@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/platform_operations.h"
 
@@ -122,15 +123,15 @@ int JudgeReserveFolder(EntryKind found, const char16_t* path, FolderIdentity* id
     return GuardFolder(path, guard, identity);
 }
 
-// A reserve file, whether FU replaces it or not: the very file at its name, with no second name
-// of another file (a system file hard-linked where a user can write, on Windows 7 and 8.1), and
-// the administrators' alone. One FU replaces gets `mark`, which must be the time it then keeps.
-int JudgeReserveFile(const char16_t* path, const uint64_t* mark) {
+// A reserve file FU replaces: the very file at its name, with no second name of another file (a
+// system file hard-linked where a user can write, on Windows 7 and 8.1), and the administrators'
+// alone. It gets `mark`, which must be the time it then keeps.
+int JudgeReplacedFile(const char16_t* path, uint64_t mark) {
     AdministratorsOnly guard(EntryKind::File);
     const MarkAnswer answer = GuardAndMarkFile(path, guard, mark);
     if (answer.error != 0) return answer.error;
     if (answer.names > 1) return kErrorReparsePointEncountered;
-    return !mark || SameTimeWithinTolerance(answer.kept, *mark) ? 0 : kErrorWriteFault;
+    return SameTimeWithinTolerance(answer.kept, mark) ? 0 : kErrorWriteFault;
 }
 
 // One folder as listed once, ordered as the file system tells names apart: for looking names
@@ -149,15 +150,10 @@ class FolderListing : public FolderVisitor {
 
     /// 0; the system's error number when the folder can't be listed; kErrorNotEnoughMemory
     /// when its listing can't be held.
-    int Read(const char16_t* folder) {
-        const int listed = ListFolder(folder, *this);
-        if (listed != 0) return listed;
-        if (outOfMemory_) return kErrorNotEnoughMemory;
-        std::sort(entries_, entries_ + count_, [this](const Entry& a, const Entry& b) {
-            return CompareNames(NameOf(a), NameOf(b)) < 0;
-        });
-        return 0;
-    }
+    int Read(const char16_t* folder) { return Sorted(ListFolder(folder, *this)); }
+
+    /// The same, as listed through the held folder's handle.
+    int Read(const HeldEntry& folder) { return Sorted(ListHeldFolder(folder, *this)); }
 
     size_t Count() const { return count_; }
     const char16_t* NameAt(size_t index) const { return NameOf(entries_[index]); }
@@ -202,6 +198,15 @@ class FolderListing : public FolderVisitor {
 
     const char16_t* NameOf(const Entry& entry) const { return names_ + entry.name; }
 
+    int Sorted(int listed) {
+        if (listed != 0) return listed;
+        if (outOfMemory_) return kErrorNotEnoughMemory;
+        std::sort(entries_, entries_ + count_, [this](const Entry& a, const Entry& b) {
+            return CompareNames(NameOf(a), NameOf(b)) < 0;
+        });
+        return 0;
+    }
+
     bool Visit(const char16_t* name, const EntryFacts& facts) override {
         const size_t units = TextLength(name) + 1;
         if (!Reserve(names_, namesCapacity_, namesUsed_ + units) ||
@@ -234,6 +239,79 @@ class FolderListing : public FolderVisitor {
     size_t count_ = 0;
     bool outOfMemory_ = false;
 };
+
+// A folder below the reserve's entries that FU brings none of, held while its own entries are
+// judged. The folders being judged are kept on the heap, one above the other: a reserve may be as
+// deep as its volume lets paths be, far deeper than the stack's room for a call per level.
+struct FolderLeft {
+    HeldEntry held{};
+    FolderListing listing;
+    size_t next = 0;
+    FolderLeft* above = nullptr;
+};
+
+// One entry FU brings none of, opened by the very name listed relative to its held folder: a
+// link is refused whoever owns it (nothing about its owner tells where it leads, and recovery
+// tools follow it), a file with a second name elsewhere too; the rest must be the
+// administrators' alone. An entry gone since the listing leaves nothing to judge.
+int JudgeEntryLeft(const HeldEntry& folder, const char16_t* name, EntryKind listed,
+                   HeldEntry& entry) {
+    if (listed == EntryKind::Link) return kErrorReparsePointEncountered;
+    const int opened = HoldEntryIn(folder, name, entry);
+    if (opened == kErrorFileNotFound) return 0;
+    if (opened != 0) return opened;
+    if (entry.kind == EntryKind::Link) return kErrorReparsePointEncountered;
+    if (entry.kind == EntryKind::File && entry.names > 1) return kErrorReparsePointEncountered;
+    AdministratorsOnly guard(entry.kind);
+    return GuardHeldEntry(folder, name, entry, guard);
+}
+
+// The entries of a reserve folder that FU brings none of, with all below them: recovery tools
+// read the whole reserve as administrators, so none may answer to anyone else. Each folder is
+// listed and its entries opened through its own handle, at any depth.
+int JudgeEntriesLeft(const HeldEntry& top, FolderListing& topListing) {
+    FolderLeft* deepest = nullptr;
+    size_t topNext = 0;
+    int error = 0;
+    while (error == 0) {
+        const HeldEntry& folder = deepest ? deepest->held : top;
+        FolderListing& listing = deepest ? deepest->listing : topListing;
+        size_t& next = deepest ? deepest->next : topNext;
+        if (next == listing.Count()) {
+            if (!deepest) break;
+            FolderLeft* const done = deepest;
+            deepest = done->above;
+            ReleaseEntry(done->held);
+            delete done;
+            continue;
+        }
+        const size_t index = next++;
+        if (listing.IsTaken(index)) continue;
+        HeldEntry entry{};
+        error = JudgeEntryLeft(folder, listing.NameAt(index), listing.FactsAt(index).kind, entry);
+        if (error != 0 || entry.handle == 0 || entry.kind != EntryKind::Folder) {
+            ReleaseEntry(entry);
+            continue;
+        }
+        FolderLeft* const below = new (std::nothrow) FolderLeft;
+        if (!below) {
+            ReleaseEntry(entry);
+            error = kErrorNotEnoughMemory;
+            continue;
+        }
+        below->held = entry;
+        below->above = deepest;
+        deepest = below;
+        error = below->listing.Read(below->held);
+    }
+    while (deepest) {
+        FolderLeft* const done = deepest;
+        deepest = done->above;
+        ReleaseEntry(done->held);
+        delete done;
+    }
+    return error;
+}
 
 enum class WalkSide { BeforeCopy, AfterCopy };
 
@@ -271,23 +349,35 @@ class CopyWalk {
         const int listed = fu.Read(source_.Text());
         if (listed != 0) return listed;
         if (side_ == WalkSide::BeforeCopy && fu.HasTwoNamesForOne()) return kErrorDuplicateName;
+        if (side_ == WalkSide::AfterCopy) {
+            FolderListing reserve;
+            if (reserve.Read(destination_.Text()) != 0) return kErrorWriteFault;
+            return WalkEntries(fu, &reserve);
+        }
+        if (!destinationExists_) return WalkEntries(fu, nullptr);
+        // Before the copy the reserve's folder is held while FU's entries are judged against
+        // its listing, and what is left in it is opened through it.
+        HeldEntry held{};
         FolderListing reserve;
-        const bool reserveListed = side_ == WalkSide::AfterCopy || destinationExists_;
-        if (reserveListed) {
-            const int read = reserve.Read(destination_.Text());
-            if (read != 0) return side_ == WalkSide::BeforeCopy ? read : kErrorWriteFault;
-        }
-        for (size_t i = 0; i < fu.Count(); ++i) {
-            const int error = WalkEntry(fu.NameAt(i), fu.FactsAt(i),
-                                        reserveListed ? &reserve : nullptr);
-            if (error != 0) return error;
-        }
-        return side_ == WalkSide::BeforeCopy && reserveListed ? JudgeEntriesLeft(reserve) : 0;
+        int error = HoldFolder(destination_.Text(), held);
+        if (error == 0) error = reserve.Read(held);
+        if (error == 0) error = WalkEntries(fu, &reserve);
+        if (error == 0) error = JudgeEntriesLeft(held, reserve);
+        ReleaseEntry(held);
+        return error;
     }
 
     size_t Entries() const { return entries_; }
 
   private:
+    int WalkEntries(const FolderListing& fu, FolderListing* reserve) {
+        for (size_t i = 0; i < fu.Count(); ++i) {
+            const int error = WalkEntry(fu.NameAt(i), fu.FactsAt(i), reserve);
+            if (error != 0) return error;
+        }
+        return 0;
+    }
+
     // The reserve's entry for it keeps its own name: the file system found it by FU's.
     int WalkEntry(const char16_t* name, const EntryFacts& facts, FolderListing* reserve) {
         ++entries_;
@@ -345,40 +435,7 @@ class CopyWalk {
         if (source.kind == EntryKind::Folder) {
             return JudgeReserveFolder(found->kind, destination_.Text(), nullptr);
         }
-        const uint64_t mark = MarkedTime(source.lastWrite);
-        return JudgeReserveFile(destination_.Text(), &mark);
-    }
-
-    // The entries of a reserve folder that FU brings none of, with all below them: recovery
-    // tools read the whole reserve as administrators, so none may answer to anyone else.
-    int JudgeEntriesLeft(const FolderListing& reserve) {
-        for (size_t i = 0; i < reserve.Count(); ++i) {
-            if (reserve.IsTaken(i)) continue;
-            const EntryKind kind = reserve.FactsAt(i).kind;
-            const size_t end = destination_.Length();
-            // An entry too deep to be judged would be a place to hide: it fails the copy.
-            int error = kErrorFilenameExcedRange;
-            if (destination_.Descend(reserve.NameAt(i), kind == EntryKind::Folder)) {
-                error = JudgeEntryLeft(kind);
-            }
-            destination_.Ascend(end);
-            if (error != 0) return error;
-        }
-        return 0;
-    }
-
-    // A link is judged by its own owner and never followed; the copy does not enter it.
-    int JudgeEntryLeft(EntryKind kind) {
-        const char16_t* const path = destination_.Text();
-        if (kind == EntryKind::Link) {
-            return QueryOwner(path) == Owner::Untrusted ? kErrorAccessDenied : 0;
-        }
-        if (kind == EntryKind::File) return JudgeReserveFile(path, nullptr);
-        const int judged = JudgeReserveFolder(kind, path, nullptr);
-        if (judged != 0) return judged;
-        FolderListing below;
-        const int listed = below.Read(path);
-        return listed != 0 ? listed : JudgeEntriesLeft(below);
+        return JudgeReplacedFile(destination_.Text(), MarkedTime(source.lastWrite));
     }
 
     // The entry is in the reserve as FU has it, never through a link: a folder as a real

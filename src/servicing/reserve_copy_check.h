@@ -9,6 +9,7 @@
 
 #include "platform/platform_operations.h"
 
+constexpr int kErrorFileNotFound = 2;
 constexpr int kErrorPathNotFound = 3;
 constexpr int kErrorAccessDenied = 5;
 constexpr int kErrorNotEnoughMemory = 8;
