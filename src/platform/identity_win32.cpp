@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <new>
+
 #include "platform/win32.h"
 
 namespace {
@@ -107,9 +109,40 @@ DWORD OpenExactlyInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK acces
     return NtOpenInFolder(folder, leaf, access, nullptr, kFileOpen, 0, sharing, 0, opened);
 }
 
-bool IsLeafOfFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
-    HandleFinalPaths paths(file, folder);
-    return IsFileLeafOfFolder(paths, leaf);
+namespace {
+
+// A path on its volume as FileNameInfo gives it, laid out as FILE_NAME_INFO, with room for the
+// longest path a volume keeps and a terminator.
+struct VolumePath {
+    DWORD bytes;
+    WCHAR units[32768];
+};
+
+bool ReadVolumePath(HANDLE handle, VolumePath& path) {
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, &path, sizeof path - sizeof(WCHAR))) {
+        return false;
+    }
+    path.units[path.bytes / sizeof(WCHAR)] = 0;
+    return true;
+}
+
+}  // namespace
+
+// FileNameInfo, unlike the final path, has no limit of its own on a path's length (Wine's
+// final path stops at MAX_PATH); where Wine has followed a link to a file, it names the target.
+DWORD CheckLeafOfHeldFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
+    const auto paths = new (std::nothrow) VolumePath[2];
+    if (!paths) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD error = 0;
+    if (!ReadVolumePath(file, paths[0]) || !ReadVolumePath(folder, paths[1])) {
+        error = GetLastError();
+    } else if (!IsFinalPathOfLeafInFolder(reinterpret_cast<const char16_t*>(paths[0].units),
+                                          reinterpret_cast<const char16_t*>(paths[1].units),
+                                          leaf)) {
+        error = kErrorReparsePointEncountered;
+    }
+    delete[] paths;
+    return error;
 }
 
 // The opened file is the log only if it is no link itself, has no second name (a hard link to
@@ -118,7 +151,8 @@ bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) return false;
     if (information.nNumberOfLinks != 1 || IsLinkHandle(file)) return false;
-    return IsLeafOfFolder(file, folder, leaf);
+    HandleFinalPaths paths(file, folder);
+    return IsFileLeafOfFolder(paths, leaf);
 }
 
 // Whether the opened file is the entry at `path` itself, by its final path. Wine shows a

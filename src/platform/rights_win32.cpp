@@ -281,6 +281,7 @@ int GuardHeldEntry(const HeldEntry& folder, const char16_t* name, const HeldEntr
     const Rights rights = JudgeRights(handle, guard, error);
     if (error != 0) return static_cast<int>(error);
     if (rights == Rights::OwnerUntrusted) return ERROR_ACCESS_DENIED;
-    if (!IsLeafOfFolder(handle, HandleOf(folder), name)) return kErrorReparsePointEncountered;
+    error = CheckLeafOfHeldFolder(handle, HandleOf(folder), name);
+    if (error != 0) return static_cast<int>(error);
     return static_cast<int>(GuardRights(handle, entry.access, guard, kAdministratorsFileRights));
 }

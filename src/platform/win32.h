@@ -84,8 +84,9 @@ DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
 DWORD OpenExactlyInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access, ULONG sharing,
                           HANDLE& opened);
 
-/// Whether the open file is `leaf` in the open folder, by their final paths.
-bool IsLeafOfFolder(HANDLE file, HANDLE folder, const char16_t* leaf);
+/// Whether the open file is `leaf` in the open folder, by their paths on their volume: 0;
+/// kErrorReparsePointEncountered when it is not; the system's number when they can't be read.
+DWORD CheckLeafOfHeldFolder(HANDLE file, HANDLE folder, const char16_t* leaf);
 
 /// Whether the open file is the log: no link, one name, and `leaf` in the open folder.
 bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf);

@@ -59,7 +59,8 @@ class Row:
     put: dict = field(default_factory=dict)  # laid out before the tool: path: bytes or FOLDER
     lay_out: Optional[Callable] = None  # lay_out(pc, helpers) for what put can't say
     small_volume: Optional[tuple] = None  # (folder, size): a tmpfs of that size mounted there
-    as_root: bool = False  # the layout mounts or gives files away: skipped without root
+    as_root: bool = False  # the layout mounts, gives files away or needs root's rights to a
+    # read-only file: skipped without root
     log_folder: bool = True
     fu: dict = field(default_factory=lambda: dict(FU))
     companion: Optional[bytes] = b"MZ companion"
@@ -212,6 +213,15 @@ def reserve_also_holds(name, data=FOLDER, target=None):
     return step
 
 
+def users_link(path, target):
+    """A layout step: a user's link at `path` to the folder `target` (a Windows path), which
+    stays as it is; Wine reads a link's owner from what it leads to."""
+    def step(pc, _):
+        link(path, target)(pc, _)
+        os.chown(pc.windows_path(path), 1000, 1000, follow_symlinks=False)
+    return step
+
+
 def plant_dlls(pc, helpers):
     pc.put_folder("C:\\pkg")
     for name in PLANTED:
@@ -298,9 +308,11 @@ ROWS = [
            ("C:\\pkg\\FU\\readme.txt", "deny-all")))],
     on_d("a re-run onto a reserve that holds FU's copy passes", SERVICED_D, put=RESERVE,
          lay_out=written_as_fu(*FU), files=RESERVE),
+    # Wine opens a read-only file for its attributes and rights only where its Unix mode lets
+    # the tool's user write it, which root's does: on Windows, read-only keeps only data safe.
     on_d("a read-only, hidden and system look-alike is replaced, other files kept", SERVICED_D,
          put={RESERVE_README: b"oldload\r\n", "D:\\preload\\RM_Reserve\\keep.me": b"kept"},
-         lay_out=written_as_fu("readme.txt", attributes=b"0x6"),
+         lay_out=written_as_fu("readme.txt", attributes=b"0x6"), as_root=True,
          files={**RESERVE, "D:\\preload\\RM_Reserve\\keep.me": b"kept"}),
     # Names FU's file system keeps apart and the reserve's takes for one.
     on_d("two names of FU that differ in case beyond ASCII fail before the shell",
@@ -373,9 +385,37 @@ ROWS = [
       for kind, real, data, linked, to in (
           ("files", "READme.txt", b"old", "Readme.txt", VICTIM),
           ("folders", "Drivers", FOLDER, "DRIVERS", "C:\\target"))],
-    on_d("a reserve file that links into C:\\Windows is never written through", failed_copy(4395),
-         put={VICTIM: b"kept"}, lay_out=steps(link(RESERVE_README, VICTIM), OPEN_RESERVE),
-         unchanged=(VICTIM,)),
+    # What FU does not bring is judged as the very entry listed, whatever its name or depth:
+    # names a Win32 path would trim or take for a device, beside the reserve's own entries.
+    *[on_d(f"a user's {what} beside the reserve's own is judged as itself", failed_copy(5),
+           put={**RESERVE, **put}, as_root=True,
+           lay_out=steps(written_as_fu(*FU), owned_by_user(theirs)), unchanged=tuple(put))
+      for what, theirs, put in (
+          ("folder drivers.", RESERVE_FOLDER + "\\drivers.",
+           {RESERVE_FOLDER + "\\drivers.\\user.inf": b"theirs"}),
+          ("folder olddir.", RESERVE_FOLDER + "\\olddir.",
+           {RESERVE_FOLDER + "\\olddir\\a.txt": b"kept", RESERVE_FOLDER + "\\olddir.\\b.txt": b"theirs"}),
+          *[(f"file {name!r}", RESERVE_FOLDER + "\\" + name, {RESERVE_FOLDER + "\\" + name: b"theirs"})
+            for name in ("trail.", "trail ", "CON")])],
+    # A link FU does not enter leads wherever its maker wants, whoever owns it.
+    *[on_d(f"a user's link {name} to {target[3:]} in the reserve never passes", failed_copy(4395),
+           put={**RESERVE, target + "\\kept": b"kept"}, as_root=True,
+           lay_out=steps(written_as_fu(*FU), open_to_all(target),
+                         users_link(RESERVE_FOLDER + "\\" + name, target)),
+           unchanged=(target,))
+      for name, target in (("drivers.", "C:\\theirs"), ("old", "C:\\Windows\\victimdir"))],
+    # An administrators' leftover is judged at any depth, not refused for its path's length.
+    *[on_d(f"an administrators' leftover at {length} units passes", SERVICED_D,
+           put={**RESERVE, leftover: b"left"}, lay_out=written_as_fu(*FU),
+           files={**RESERVE, leftover: b"left"})
+      for length in (260, 300)
+      for leftover in [RESERVE_FOLDER + "\\" + "x" * 100 + "\\" + "y" * (length - 123)]],
+    *[on_d(f"a reserve file {whose} that links into C:\\Windows is never written through",
+           failed_copy(4395), put={VICTIM: b"kept"},
+           lay_out=steps(link(path, VICTIM), OPEN_RESERVE, open_to_all(VICTIM, mode=0o666)),
+           unchanged=(VICTIM,))
+      for whose, path in (("FU replaces", RESERVE_README),
+                          ("FU does not bring", RESERVE_FOLDER + "\\keep.me"))],
     on_d("a reserve file that links off the PC's drives is never written through",
          failed_copy(4395),
          lay_out=steps(lambda pc, _: host_path(pc, OUTSIDE).write_bytes(b"kept"),
@@ -440,12 +480,18 @@ def snapshot(pc, path):
     return target.read_bytes() if target.exists() else None
 
 
+def rights(pc, path):
+    """A file's or folder's Unix mode, which stands for its rights under Wine."""
+    target = host_path(pc, path)
+    return target.stat().st_mode & 0o7777 if target.exists() else None
+
+
 def play(pc, row, exe, helpers):
     """Lays the row out, runs the tool, and returns what differs from the row: a list of
     findings, empty when the run did all it should."""
     with contextlib.ExitStack() as volumes:
         tool = lay_out(pc, row, exe, helpers, volumes)
-        before = {path: snapshot(pc, path) for path in row.unchanged}
+        before = {path: (snapshot(pc, path), rights(pc, path)) for path in row.unchanged}
         log_before = pc.read(row.log) or b""
         held = pc.holding(helpers.hold_file, *row.hold) if row.hold else contextlib.nullcontext()
         with held:
@@ -532,7 +578,7 @@ def check(pc, row, tool, result, log_before, before):
         if found != data:
             findings.append(f"{path} holds {found!r}, expected {data!r}")
     for path, data in before.items():
-        if snapshot(pc, path) != data:
+        if (snapshot(pc, path), rights(pc, path)) != data:
             findings.append(f"{path} changed")
     for path in row.closed_to_users:
         if writable_by_a_user(pc.windows_path(path)):
