@@ -3,10 +3,13 @@
 The floor is a bare program that makes only the calls a run must make: the reserve's two
 folders, the shell's copy of C:\\pkg\\FU\\* to D:\\preload\\RM_Reserve with the same flags, then
 the companion's CopyFileW. The copy engine is fixed, so the difference is what Castorel adds:
-its checks, log and console. Three shapes: 2,000 files of 200 MB in all in 200 folders, and
+its checks, log and console. The shapes: 2,000 files of 200 MB in all in 200 folders, and
 20,000 files of 1 KiB in 200 folders, each onto an empty destination; then the 2,000 files onto
 a reserve that already holds them (a re-run), and that re-run again with 2,000 files of 1 KiB
-beside FU's in the reserve, which FU does not bring. Before each timed run the disk is settled
+beside FU's in the reserve, which FU does not bring; "leftovers", the re-run beside 20,000
+administrators' files of 100 bytes in 200 folders that FU does not bring, and
+"leftovers-open", the same opened to users before every run, so that each run takes every one
+over. Before each timed run the disk is settled
 (sync, outside the timing), so that no run pays for the write-back of the one before; the two
 programs take turns, and which goes first alternates from round to round. The script prints
 each one's median and minimum, the ratios of both, and the median and range of the per-round
@@ -37,11 +40,23 @@ def sizes_for_small(_, count):
     return [1024] * count
 
 
+def sizes_for_tiny(_, count):
+    return [100] * count
+
+
+# What the reserve holds beside FU's copy, which FU does not bring: files in each of 200
+# folders, their sizes, and whether they are opened to users before every run.
+OTHERS = (10, sizes_for_small, False)
+LEFTOVERS = (100, sizes_for_tiny, False)
+LEFTOVERS_OPEN = (100, sizes_for_tiny, True)
+
 SHAPES = [  # name, files in each folder, sizes(generator, count), onto a filled reserve, others
-    ("2,000 files, 200 MB", 10, sizes_for_large, False, False),
-    ("20,000 files of 1 KiB", 100, sizes_for_small, False, False),
-    ("2,000 files, 200 MB, re-run", 10, sizes_for_large, True, False),
-    ("2,000 files, 200 MB, again beside 2,000 others", 10, sizes_for_large, True, True),
+    ("2,000 files, 200 MB", 10, sizes_for_large, False, None),
+    ("20,000 files of 1 KiB", 100, sizes_for_small, False, None),
+    ("2,000 files, 200 MB, re-run", 10, sizes_for_large, True, None),
+    ("2,000 files, 200 MB, again beside 2,000 others", 10, sizes_for_large, True, OTHERS),
+    ("leftovers: the re-run beside 20,000 others", 10, sizes_for_large, True, LEFTOVERS),
+    ("leftovers-open: the same, open to users", 10, sizes_for_large, True, LEFTOVERS_OPEN),
 ]
 
 
@@ -72,21 +87,31 @@ def clear_destinations(pc):
 
 def fill_reserve(pc, others):
     """The reserve as a run leaves it: FU's copy, each file with FU's last-write time; with
-    `others`, 2,000 files of 1 KiB beside it that FU does not bring."""
+    `others`, files beside it that FU does not bring."""
     clear_destinations(pc)
     reserve = pc.windows_path("D:\\preload\\RM_Reserve")
     shutil.copytree(pc.windows_path("C:\\pkg\\FU"), reserve, copy_function=shutil.copy2)
     if others:
-        make_tree(reserve / "others", 10, sizes_for_small)
+        make_tree(reserve / "others", others[0], others[1])
+
+
+def open_others(pc):
+    """The files FU does not bring, and their folders, as an image may leave them: anyone may
+    change them, so the run takes every one over."""
+    others = pc.windows_path("D:\\preload\\RM_Reserve\\others")
+    for path in (others, *others.rglob("*")):
+        path.chmod(0o777 if path.is_dir() else 0o666)
 
 
 def files_in_reserve(pc):
     return sum(1 for p in pc.windows_path("D:\\preload\\RM_Reserve").rglob("*") if p.is_file())
 
 
-def timed_run(pc, program, files, rerun):
+def timed_run(pc, program, files, rerun, reopen):
     if not rerun:
         clear_destinations(pc)
+    if reopen:
+        open_others(pc)
     pc.warm()
     os.sync()
     start = time.perf_counter()
@@ -120,7 +145,7 @@ def main():
         for round_number in range(rounds):
             programs = [(tool, castorel), (floor, bare_times)]
             for program, times in programs[:: 1 if round_number % 2 == 0 else -1]:
-                times.append(timed_run(pc, program, files, rerun))
+                times.append(timed_run(pc, program, files, rerun, others and others[2]))
         medians = statistics.median(castorel), statistics.median(bare_times)
         minima = min(castorel), min(bare_times)
         print(f"{name} ({files} files, {size / 1e6:.1f} MB, {FOLDERS * SUBFOLDERS} folders):")

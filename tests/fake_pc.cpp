@@ -92,10 +92,6 @@ uint64_t KeptTime(const std::u16string& canonical, uint64_t had, uint64_t ticks)
     return fat && (ticks < kFatFirst || ticks > kFatLast) ? had : ticks;
 }
 
-// The owner and rights of a file or folder, judged; with `takeOver`, open ones are given the
-// tool's rights and judged again. 0, 5 or the error setting the rights answers.
-int JudgeRights(const std::u16string& canonical, RightsGuard& guard, bool takeOver);
-
 // What a shell's successful copy of `folder\*` leaves: every entry below it in the destination,
 // written into an entry the destination has under a name its file system takes for the same,
 // with the last-write time that file system keeps.
@@ -232,19 +228,6 @@ FolderIdentity IdentifyFolderOf(const char16_t* path) {
     return IdentityOfFolder(ParentOf(Canonical(CheckedPath(path, "IdentifyFolderOf"))));
 }
 
-int MakeAdministratorsFolder(const char16_t* path, RightsGuard& guard, FolderIdentity& made) {
-    const std::u16string canonical = Canonical(CheckedPath(path, "MakeAdministratorsFolder"));
-    const auto appeared = thePc.appearing.find(canonical);
-    if (appeared != thePc.appearing.end()) thePc.entries[canonical] = appeared->second;
-    if (thePc.entries.count(canonical) > 0) return kErrorAlreadyExists;
-    if (!ParentFolderExists(canonical)) return 3;
-    thePc.madeFolders.push_back(canonical);
-    thePc.AddFolder(canonical);
-    thePc.entries.at(canonical).noDacl = IgnoresChanges(canonical);
-    made = IdentityOfFolder(canonical);
-    return JudgeRights(canonical, guard, false);
-}
-
 // --- owners, rights and the take-over ---
 
 namespace {
@@ -282,45 +265,6 @@ bool ReadTokenUser(char16_t (&sid)[kSidTextCapacity]) {
 Membership QueryAdministratorsMembership(const char16_t* sid) {
     const auto found = thePc.administrators.find(sid);
     return found == thePc.administrators.end() ? Membership::NotMember : found->second;
-}
-
-namespace {
-
-// A file or folder without a DACL, or with an entry the guard finds open, gets the tool's
-// rights and is judged again.
-int JudgeRights(const std::u16string& canonical, RightsGuard& guard, bool takeOver) {
-    char16_t sid[kSidTextCapacity] = {};
-    const OwnerAnswer owner = OwnerOf(canonical, sid);
-    const bool keepsOwners = KeepsOwners(canonical);
-    if (!guard.TrustsOwner(owner, sid) && keepsOwners) return 5;
-    FakeEntry& entry = thePc.entries.at(canonical);
-    const auto open = [&] {
-        return keepsOwners && (entry.noDacl || std::any_of(entry.dacl.begin(), entry.dacl.end(),
-                                                           [&](const AccessEntry& e) {
-                                                               return guard.OpensToOthers(e);
-                                                           }));
-    };
-    if (!open()) return 0;
-    if (!takeOver) return 5;
-    if (entry.rightsError != 0) return entry.rightsError;
-    thePc.takenOver.push_back(canonical);
-    if (!IgnoresChanges(canonical)) {
-        entry.noDacl = false;
-        entry.dacl.clear();
-    }
-    return open() ? 5 : 0;
-}
-
-}  // namespace
-
-int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity) {
-    const std::u16string canonical = Canonical(CheckedPath(path, "GuardFolder"));
-    const FakeEntry* const entry = Lookup(canonical);
-    if (entry && entry->heldForWriting) return kErrorSharingViolation;
-    const FolderIdentity found = IdentityOfFolder(canonical);
-    if (identity) *identity = found;
-    if (!found.known || entry->link) return kErrorReparsePointEncountered;
-    return JudgeRights(canonical, guard, true);
 }
 
 // --- files, listings and marks ---
@@ -383,16 +327,6 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
     return 0;
 }
 
-int HoldFolder(const char16_t* path, HeldEntry& folder) {
-    const std::u16string canonical = Canonical(CheckedPath(path, "HoldFolder"));
-    const FakeEntry* const entry = Lookup(canonical);
-    if (!entry) return 3;
-    if (entry->heldForWriting) return kErrorSharingViolation;
-    if (!entry->folder || entry->link) return kErrorReparsePointEncountered;
-    folder = Hold(canonical, EntryKind::Folder);
-    return 0;
-}
-
 int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry) {
     const std::u16string& folderPath = HeldPath(folder, "HoldEntryIn");
     if (folder.kind != EntryKind::Folder) ADD_FAILURE() << "HoldEntryIn: not a folder";
@@ -412,22 +346,6 @@ int ListHeldFolder(const HeldEntry& folder, FolderVisitor& visitor) {
         if (ParentOf(Canonical(vanishing)) == canonical) RemoveWithAllBelow(Canonical(vanishing));
     }
     return 0;
-}
-
-// A file's owner is judged before where it leads, and that before its rights change.
-int GuardHeldEntry(const HeldEntry& folder, const char16_t* name, const HeldEntry& entry,
-                   RightsGuard& guard) {
-    const std::u16string& canonical = HeldPath(entry, "GuardHeldEntry");
-    if (HeldPath(folder, "GuardHeldEntry") + u"\\" + Canonical(name) != canonical) {
-        ADD_FAILURE() << "GuardHeldEntry: " << Narrow(name) << " is not the entry held";
-    }
-    const FakeEntry& found = thePc.entries.at(canonical);
-    if (!found.folder) {
-        char16_t sid[kSidTextCapacity] = {};
-        if (!guard.TrustsOwner(OwnerOf(canonical, sid), sid) && KeepsOwners(canonical)) return 5;
-        if (!found.leadsTo.empty()) return kErrorReparsePointEncountered;
-    }
-    return JudgeRights(canonical, guard, true);
 }
 
 void ReleaseEntry(HeldEntry& entry) {
@@ -454,33 +372,101 @@ int CompareNames(const char16_t* a, const char16_t* b) {
     }
 }
 
-// Hard links are the scenario table's: this PC's files have one name each.
-MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite) {
-    const std::u16string canonical = Canonical(CheckedPath(path, "GuardAndMarkFile"));
-    const auto found = thePc.entries.find(canonical);
-    if (found == thePc.entries.end()) return {2, 0, 0};
-    FakeEntry& entry = found->second;
-    if (entry.heldForWriting) return {kErrorSharingViolation, 0, 0};
-    if (entry.folder) return {kErrorReparsePointEncountered, 0, 0};
+// --- what the tool holds open, and what is read and changed through it ---
+
+FolderIdentity IdentifyHeld(const HeldEntry& entry) {
+    const std::u16string& canonical = HeldPath(entry, "IdentifyHeld");
+    const FakeEntry* const found = Lookup(canonical);
+    return found && !found->link ? IdentityOfFolder(canonical) : FolderIdentity{false, 0, 0};
+}
+
+int CreateAdministratorsFolder(const char16_t* path, HeldEntry& made) {
+    const std::u16string canonical = Canonical(CheckedPath(path, "CreateAdministratorsFolder"));
+    const auto appeared = thePc.appearing.find(canonical);
+    if (appeared != thePc.appearing.end()) thePc.entries[canonical] = appeared->second;
+    if (thePc.entries.count(canonical) > 0) return kErrorAlreadyExists;
+    if (!ParentFolderExists(canonical)) return 3;
+    thePc.madeFolders.push_back(canonical);
+    thePc.AddFolder(canonical);
+    thePc.entries.at(canonical).noDacl = IgnoresChanges(canonical);
+    made = Hold(canonical, EntryKind::Folder);
+    return 0;
+}
+
+// As the system resolves them, in every form: a link shown as a file leads elsewhere.
+bool IsHeldEntryAtPath(const HeldEntry& file, const char16_t* path) {
+    const std::u16string& canonical = HeldPath(file, "IsHeldEntryAtPath");
+    const std::u16string text = CheckedPath(path, "IsHeldEntryAtPath");
+    const FakeEntry& entry = thePc.entries.at(canonical);
     const std::u16string finalPath = entry.leadsTo.empty() ? canonical : Canonical(entry.leadsTo);
-    // As the system resolves them, in every form: a link shown as a file leads elsewhere.
     const std::u16string finalFile = u"\\\\?\\" + finalPath;
-    const std::u16string finalFolder = u"\\\\?\\" + ParentOf(canonical);
+    const std::u16string finalFolder = u"\\\\?\\" + ParentOf(Canonical(text));
     GivenFinalPaths paths;
     for (auto& form : paths.paths) {
         form[0] = finalFile.c_str();
         form[1] = finalFolder.c_str();
     }
-    const std::u16string leaf = canonical.substr(canonical.rfind(u'\\') + 1);
-    if (!IsDosFinalPathOf(finalFile.c_str(), path) && !IsFileLeafOfFolder(paths, leaf.c_str())) {
-        return {kErrorReparsePointEncountered, 1, 0};
+    const std::u16string leaf = text.substr(text.rfind(u'\\') + 1);
+    return IsDosFinalPathOf(finalFile.c_str(), path) || IsFileLeafOfFolder(paths, leaf.c_str());
+}
+
+// Without the drive's letter and colon; a link shown as a file names where it leads.
+int ReadVolumePath(const HeldEntry& entry, char16_t* path) {
+    const std::u16string& canonical = HeldPath(entry, "ReadVolumePath");
+    const std::u16string& leadsTo = thePc.entries.at(canonical).leadsTo;
+    const std::u16string onVolume = (leadsTo.empty() ? canonical : Canonical(leadsTo)).substr(2);
+    if (onVolume.size() >= kVolumePathCapacity) ADD_FAILURE() << "ReadVolumePath: too long";
+    path[onVolume.copy(path, kVolumePathCapacity - 1)] = 0;
+    return 0;
+}
+
+int ReadSecurity(const HeldEntry& entry, SecurityReader& reader, bool& hasDacl) {
+    const std::u16string& canonical = HeldPath(entry, "ReadSecurity");
+    const FakeEntry& found = thePc.entries.at(canonical);
+    char16_t sid[kSidTextCapacity] = {};
+    hasDacl = !found.noDacl;
+    if (!reader.Owner(OwnerOf(canonical, sid), sid)) return 0;
+    for (const AccessEntry& access : found.dacl) {
+        if (!reader.Entry(access)) break;
     }
-    const int judged = JudgeRights(canonical, guard, true);
-    if (judged != 0) return {judged, 1, 0};
-    if (entry.markError != 0) return {entry.markError, 1, 0};
+    return 0;
+}
+
+bool HeldVolumeKeepsOwners(const HeldEntry& entry) {
+    return KeepsOwners(HeldPath(entry, "HeldVolumeKeepsOwners"));
+}
+
+// A volume that ignores changes answers success and keeps what it had.
+int SetAdministratorsRights(const HeldEntry& entry) {
+    const std::u16string& canonical = HeldPath(entry, "SetAdministratorsRights");
+    FakeEntry& found = thePc.entries.at(canonical);
+    if (found.rightsError != 0) return found.rightsError;
+    thePc.takenOver.push_back(canonical);
+    if (!IgnoresChanges(canonical)) {
+        found.noDacl = false;
+        found.dacl.clear();
+    }
+    return 0;
+}
+
+int HoldToGuard(const char16_t* path, bool, HeldEntry& entry) {
+    const std::u16string canonical = Canonical(CheckedPath(path, "HoldToGuard"));
+    const FakeEntry* const found = Lookup(canonical);
+    if (!found) return 2;
+    if (found->heldForWriting) return kErrorSharingViolation;
+    entry = Hold(canonical, FactsOf(*found).kind);
+    return 0;
+}
+
+int MarkHeldFile(const HeldEntry& file, uint64_t lastWrite, uint64_t& kept) {
+    const std::u16string& canonical = HeldPath(file, "MarkHeldFile");
+    FakeEntry& entry = thePc.entries.at(canonical);
+    if (file.kind != EntryKind::File) ADD_FAILURE() << "MarkHeldFile: not a file";
+    if (entry.markError != 0) return entry.markError;
     if (!IgnoresChanges(canonical))
         entry.lastWrite = KeptTime(canonical, entry.lastWrite, lastWrite);
-    return {0, 1, entry.lastWrite};
+    kept = entry.lastWrite;
+    return 0;
 }
 
 void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,

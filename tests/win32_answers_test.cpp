@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/platform_operations.h"
 
 namespace {
@@ -19,22 +21,14 @@ TEST(Win32Answers, AnAccountUnknownHereHasNoKnownMembership) {
     EXPECT_EQ(QueryAdministratorsMembership(u"not a SID"), Membership::Unknown);
 }
 
-// Lets anything pass: the sharing answer alone is under test.
-struct TrustingGuard final : RightsGuard {
-    bool TrustsOwner(OwnerAnswer, const char16_t*) override { return true; }
-    bool OpensToOthers(const AccessEntry&) override { return false; }
-};
-
 // The judging open meets a handle that may write (for a folder: add entries) and not one that
 // only reads: sharing modes govern data access, so an open for attributes and rights alone
-// never would.
+// never would. The same open through the folder's handle, by the entry's name, meets it too.
 TEST(Win32Answers, AHandleThatMayWriteRefusesTheJudgingOpen) {
     const wchar_t* const folder = L"C:\\held";
     const wchar_t* const file = L"C:\\held\\file.txt";
     CreateDirectoryW(folder, nullptr);
     CloseHandle(CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    TrustingGuard guard;
-    const uint64_t mark = 120'000'000'000'000'000;
     struct Holder {
         const wchar_t* path;
         DWORD access;
@@ -50,13 +44,44 @@ TEST(Win32Answers, AHandleThatMayWriteRefusesTheJudgingOpen) {
             holder.path, holder.access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        const int answer =
-            holder.path == file
-                ? GuardAndMarkFile(reinterpret_cast<const char16_t*>(file), guard, mark).error
-                : GuardFolder(reinterpret_cast<const char16_t*>(folder), guard, nullptr);
-        EXPECT_EQ(answer, holder.answer);
+        HeldEntry judged{};
+        EXPECT_EQ(HoldToGuard(reinterpret_cast<const char16_t*>(holder.path), holder.path == file,
+                              judged),
+                  holder.answer);
+        ReleaseEntry(judged);
+        if (holder.path == file) {
+            HeldEntry parent{};
+            ASSERT_EQ(HoldToGuard(u"C:\\held", false, parent), 0);
+            EXPECT_EQ(HoldEntryIn(parent, u"file.txt", judged), holder.answer);
+            ReleaseEntry(judged);
+            ReleaseEntry(parent);
+        }
         CloseHandle(held);
     }
+}
+
+// A path on the volume has no MAX_PATH of its own: the walk of the reserve reads it at any depth,
+// where Wine's final path stops at 260 units.
+TEST(Win32Answers, APathOnTheVolumeIsReadBeyondMaxPath) {
+    std::wstring path = L"C:\\deep";
+    CreateDirectoryW(path.c_str(), nullptr);
+    path += L"\\" + std::wstring(200, L'd');
+    CreateDirectoryW(path.c_str(), nullptr);
+    HeldEntry folder{};
+    ASSERT_EQ(HoldToGuard(reinterpret_cast<const char16_t*>(path.c_str()), false, folder), 0);
+    static char16_t read[kVolumePathCapacity];
+    EXPECT_EQ(ReadVolumePath(folder, read), 0);
+    EXPECT_EQ(std::u16string(read), u"\\deep\\" + std::u16string(200, u'd'));
+    HeldEntry file{};
+    const std::u16string name(120, u'f');
+    const std::wstring filePath = path + L"\\" + std::wstring(120, L'f');
+    CloseHandle(CreateFileW((L"\\\\?\\" + filePath).c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_ALWAYS, 0, nullptr));
+    ASSERT_EQ(HoldEntryIn(folder, name.c_str(), file), 0);
+    EXPECT_EQ(ReadVolumePath(file, read), 0);
+    EXPECT_EQ(std::u16string(read), u"\\deep\\" + std::u16string(200, u'd') + u"\\" + name);
+    ReleaseEntry(file);
+    ReleaseEntry(folder);
 }
 
 }  // namespace

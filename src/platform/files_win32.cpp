@@ -99,8 +99,7 @@ void AppendWhole(HANDLE file, const char16_t* units, size_t count) {
     SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
 }
 
-// Sets the last-write time and reads back what the volume kept: some (a FAT image through a
-// user-space driver, a filter) answer success and keep the time they had.
+// Sets the last-write time and reads back what the volume kept.
 DWORD SetLastWrite(HANDLE file, uint64_t lastWrite, uint64_t& kept) {
     FILETIME time;
     time.dwLowDateTime = static_cast<DWORD>(lastWrite);
@@ -135,13 +134,6 @@ bool IsLinkTag(const FILE_ATTRIBUTE_TAG_INFO& tag) {
 bool IsLinkHandle(HANDLE handle) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
     return !ReadAttributeTag(handle, tag) || IsLinkTag(tag);
-}
-
-// A folder itself, no link: what identifying it also tells, for less.
-bool IsFolderItself(HANDLE handle) {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    return ReadAttributeTag(handle, tag) && (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-           !IsLinkTag(tag);
 }
 
 // One attribute query per name: the copy's checks ask for every file of FU, and a search for
@@ -193,45 +185,22 @@ int CompareNames(const char16_t* a, const char16_t* b) {
 
 // Data access, which sharing modes govern, so that a handle another program opened for writing
 // before the rights were taken over is met here (a reader that shares reading is not); a
-// read-only file opens too. A file of another name too (hard-linked) is left as it is.
-MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite) {
-    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
-    const HANDLE file = OpenToGuard(path, access);
-    if (file == INVALID_HANDLE_VALUE) return {static_cast<int>(GetLastError()), 0, 0};
-    // The standard information has the names' count; GetFileInformationByHandle would also
-    // ask for the volume's serial number, which costs Wine six times the rest of the mark.
-    FILE_STANDARD_INFO information;
-    MarkAnswer answer{0, 0, 0};
-    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &information, sizeof information)) {
-        answer.error = static_cast<int>(GetLastError());
-    } else if (information.Directory) {
-        answer.error = kErrorReparsePointEncountered;
-    } else {
-        answer.names = information.NumberOfLinks;
-        DWORD error = 0;
-        if (answer.names == 1 && (IsLinkHandle(file) || !IsEntryAtPath(file, path))) {
-            error = kErrorReparsePointEncountered;
-        }
-        if (answer.names == 1 && error == 0) {
-            error = GuardFileRights(file, access, guard);
-        }
-        if (answer.names == 1 && error == 0) {
-            error = SetLastWrite(file, lastWrite, answer.kept);
-        }
-        answer.error = static_cast<int>(error);
-    }
-    CloseHandle(file);
-    return answer;
+// read-only file opens too.
+int HoldToGuard(const char16_t* path, bool forMark, HeldEntry& entry) {
+    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | (forMark ? FILE_WRITE_ATTRIBUTES : 0);
+    const HANDLE handle = OpenToGuard(path, access);
+    if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    entry = {reinterpret_cast<uintptr_t>(handle), access, EntryKind::File, 1};
+    if (ReadHeldKind(handle, entry)) return 0;
+    const DWORD error = GetLastError();
+    ReleaseEntry(entry);
+    return static_cast<int>(error);
 }
 
-int HoldFolder(const char16_t* path, HeldEntry& folder) {
-    const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
-    const HANDLE handle = OpenItself(path, access, kShareWithNoWriter);
-    if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-    folder = {reinterpret_cast<uintptr_t>(handle), access, EntryKind::Folder, 1};
-    if (IsFolderItself(handle)) return 0;
-    ReleaseEntry(folder);
-    return kErrorReparsePointEncountered;
+// Some volumes (a FAT image through a user-space driver, a filter) answer success to a new time
+// and keep the one they had: the time is read back through the same handle.
+int MarkHeldFile(const HeldEntry& file, uint64_t lastWrite, uint64_t& kept) {
+    return static_cast<int>(SetLastWrite(HandleOf(file), lastWrite, kept));
 }
 
 // Data access, which sharing modes govern, meets a handle another program opened for writing;

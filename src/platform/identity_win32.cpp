@@ -109,40 +109,26 @@ DWORD OpenExactlyInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK acces
     return NtOpenInFolder(folder, leaf, access, nullptr, kFileOpen, 0, sharing, 0, opened);
 }
 
-namespace {
-
-// A path on its volume as FileNameInfo gives it, laid out as FILE_NAME_INFO, with room for the
-// longest path a volume keeps and a terminator.
-struct VolumePath {
-    DWORD bytes;
-    WCHAR units[32768];
-};
-
-bool ReadVolumePath(HANDLE handle, VolumePath& path) {
-    if (!GetFileInformationByHandleEx(handle, FileNameInfo, &path, sizeof path - sizeof(WCHAR))) {
-        return false;
-    }
-    path.units[path.bytes / sizeof(WCHAR)] = 0;
-    return true;
-}
-
-}  // namespace
-
-// FileNameInfo, unlike the final path, has no limit of its own on a path's length (Wine's
-// final path stops at MAX_PATH); where Wine has followed a link to a file, it names the target.
-DWORD CheckLeafOfHeldFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
-    const auto paths = new (std::nothrow) VolumePath[2];
-    if (!paths) return ERROR_NOT_ENOUGH_MEMORY;
+// FileNameInfo, unlike the final path, has no limit of its own on a path's length (Wine's final
+// path stops at MAX_PATH). It is laid out as FILE_NAME_INFO: the length in bytes, then the units.
+int ReadVolumePath(const HeldEntry& entry, char16_t* path) {
+    struct NameInfo {
+        DWORD bytes;
+        WCHAR units[kVolumePathCapacity];
+    };
+    const auto name = new (std::nothrow) NameInfo;
+    if (!name) return ERROR_NOT_ENOUGH_MEMORY;
     DWORD error = 0;
-    if (!ReadVolumePath(file, paths[0]) || !ReadVolumePath(folder, paths[1])) {
+    if (!GetFileInformationByHandleEx(HandleOf(entry), FileNameInfo, name,
+                                      sizeof *name - sizeof(WCHAR))) {
         error = GetLastError();
-    } else if (!IsFinalPathOfLeafInFolder(reinterpret_cast<const char16_t*>(paths[0].units),
-                                          reinterpret_cast<const char16_t*>(paths[1].units),
-                                          leaf)) {
-        error = kErrorReparsePointEncountered;
+    } else {
+        const size_t units = name->bytes / sizeof(WCHAR);
+        memcpy(path, name->units, units * sizeof(char16_t));
+        path[units] = 0;
     }
-    delete[] paths;
-    return error;
+    delete name;
+    return static_cast<int>(error);
 }
 
 // The opened file is the log only if it is no link itself, has no second name (a hard link to
@@ -159,7 +145,8 @@ bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
 // symbolic link to a file as that file and follows it in every open, so only the final path
 // tells that the handle is the link's target. The file's own DOS path settles the common case;
 // opening its folder to compare with costs Wine three times as much.
-bool IsEntryAtPath(HANDLE file, const char16_t* path) {
+bool IsHeldEntryAtPath(const HeldEntry& held, const char16_t* path) {
+    const HANDLE file = HandleOf(held);
     char16_t finalPath[kFinalPathCapacity];
     const DWORD length = GetFinalPathNameByHandleW(file, Wide(finalPath), kFinalPathCapacity,
                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -189,10 +176,12 @@ FolderIdentity IdentifyFolderOf(const char16_t* path) {
     return IdentifyFolder(folder);
 }
 
+FolderIdentity IdentifyHeld(const HeldEntry& entry) { return IdentityOf(HandleOf(entry)); }
+
 // The parent is opened first and must be a real folder: the new folder is made inside that
-// very one, whatever happens to the path meanwhile. Its rights are read back through the handle
-// that made it, so a volume that kept other rights fails this run as it would fail the next.
-int MakeAdministratorsFolder(const char16_t* path, RightsGuard& guard, FolderIdentity& made) {
+// very one, whatever happens to the path meanwhile. It is held for its rights to be read back
+// through the handle that made it.
+int CreateAdministratorsFolder(const char16_t* path, HeldEntry& made) {
     const HANDLE parent = OpenFolderOf(path);
     if (parent == INVALID_HANDLE_VALUE) return ERROR_PATH_NOT_FOUND;
     DWORD error = kErrorReparsePointEncountered;  // mingw-w64's headers lack its name
@@ -201,15 +190,11 @@ int MakeAdministratorsFolder(const char16_t* path, RightsGuard& guard, FolderIde
         error = AdministratorsFolderRights(rights);
     }
     if (error == 0) {
+        const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL;
         HANDLE folder = INVALID_HANDLE_VALUE;
-        error = CreateInFolder(parent, LeafOf(path),
-                               FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL, rights,
-                               kFileCreate, kFileDirectoryFile, folder);
-        if (folder != INVALID_HANDLE_VALUE) {
-            made = IdentityOf(folder);
-            error = JudgeRightsKept(folder, guard);
-            CloseHandle(folder);
-        }
+        error = CreateInFolder(parent, LeafOf(path), access, rights, kFileCreate,
+                               kFileDirectoryFile, folder);
+        if (error == 0) made = {reinterpret_cast<uintptr_t>(folder), access, EntryKind::Folder, 1};
         LocalFree(rights);
     }
     CloseHandle(parent);

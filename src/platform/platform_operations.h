@@ -79,6 +79,39 @@ void PrintToConsole(const char16_t* format, std::initializer_list<FormatArg> arg
 void EchoToConsole(const char16_t* text);
 
 // ================================================================================================
+// What is held open: a file or folder, and what it is (files_win32.cpp).
+// ================================================================================================
+
+/// What a name is, as a copy would meet it. A link is a name-surrogate reparse point (symbolic
+/// link, junction, mount point): it leads elsewhere. Other reparse points (deduplicated,
+/// compressed or cloud files) are the file or folder they hold.
+enum class EntryKind { Missing, File, Folder, Link };
+
+struct EntryFacts {
+    EntryKind kind;
+    uint64_t size;       // a file's bytes; 0 for anything else
+    uint64_t lastWrite;  // when it was last written, in 100 ns ticks (FILETIME); 0 if missing
+};
+
+/// What exactly this name is; a link at it is reported as a link, never followed. No wildcards.
+EntryFacts QueryEntry(const char16_t* path);
+
+/// Whether a file or folder of exactly this name exists, whatever it is. No wildcards.
+inline bool PathExists(const char16_t* path) { return QueryEntry(path).kind != EntryKind::Missing; }
+
+/// A file or folder held open by the platform, so that what is read and changed through it is
+/// the very entry opened, whatever happens to its path. Only the platform reads `handle`.
+struct HeldEntry {
+    uintptr_t handle;  // 0: nothing held
+    uint32_t access;   // what the open was granted: a DACL is changed only where it was
+    EntryKind kind;    // what the handle is, by its own attributes (never Missing)
+    unsigned names;    // a file's number of names: more than 1 when hard-linked elsewhere
+};
+
+/// Closes what is held; `entry` then holds nothing.
+void ReleaseEntry(HeldEntry& entry);
+
+// ================================================================================================
 // Identities and final paths: identity_win32.cpp; their judgment in final_path.cpp.
 // ================================================================================================
 
@@ -100,17 +133,16 @@ FolderIdentity IdentifyFolder(const char16_t* path);
 /// Identifies the folder a file's path lies in (the path without its last component).
 FolderIdentity IdentifyFolderOf(const char16_t* path);
 
-class RightsGuard;
+/// Identifies the held entry: unknown for a file or a link.
+FolderIdentity IdentifyHeld(const HeldEntry& entry);
 
-/// Creates the folder at `path` with rights of its own, not inherited: administrators and
-/// SYSTEM may change it and all below it, users may only read and list. It is created inside
-/// its parent folder, opened without following a link; a parent that is missing, a file or a
-/// link fails. The rights it then has are read back through the handle that made it and judged
-/// by the guard, as GuardFolder judges them: a volume that did not keep them gives the
-/// access-denied number. Returns 0 and identifies the folder made in `made`;
+/// Creates the folder at `path` and holds it, with rights of its own, not inherited:
+/// administrators and SYSTEM may change it and all below it, users may only read and list. It
+/// is created inside its parent folder, opened without following a link; a parent that is
+/// missing, a file or a link fails. Held for reading its rights back. Returns 0;
 /// kErrorAlreadyExists when the name is taken by anything, a link included; otherwise the
 /// system's error number.
-int MakeAdministratorsFolder(const char16_t* path, RightsGuard& guard, FolderIdentity& made);
+int CreateAdministratorsFolder(const char16_t* path, HeldEntry& made);
 
 /// Whether a reparse point leads elsewhere: a name surrogate (symbolic link, junction, mount
 /// point), or one whose tag the system did not report. Data deduplication, compression and
@@ -153,9 +185,21 @@ bool IsFinalPathOfLeafInFolder(const char16_t* fileFinalPath, const char16_t* fo
 /// there (a substituted drive, a share, a mount point): IsFileLeafOfFolder tells.
 bool IsDosFinalPathOf(const char16_t* fileFinalPath, const char16_t* path);
 
+/// Whether the held file is exactly the entry at `path`, by its final path (IsDosFinalPathOf,
+/// then IsFileLeafOfFolder against the folder of `path`): Wine follows a link to a file in
+/// every open, and only the final path names where it leads.
+bool IsHeldEntryAtPath(const HeldEntry& file, const char16_t* path);
+
+/// Room for a path on a volume: the longest a volume keeps, and a terminator.
+constexpr size_t kVolumePathCapacity = 32768;
+
+/// The held entry's path on its volume, without the volume (`\preload\RM_Reserve\a`), into
+/// `path` of kVolumePathCapacity units: for one held through its folder, that folder's path and
+/// its name, unless it lies elsewhere. No MAX_PATH limits it. 0, or the system's number.
+int ReadVolumePath(const HeldEntry& entry, char16_t* path);
+
 // ================================================================================================
-// Owners, rights and the take-over: rights_win32.cpp; who counts as an administrator in
-// owner_trust.cpp.
+// Owners and rights: rights_win32.cpp; who counts as an administrator in owner_trust.cpp.
 // ================================================================================================
 
 /// Room for a security identifier in text form ("S-1-5-21-…"): at most 15 sub-authorities of
@@ -209,53 +253,36 @@ struct AccessEntry {
     char16_t sid[kSidTextCapacity];
 };
 
-/// Judges the owner and the DACL of a file or folder the copy writes into.
-class RightsGuard {
+/// Receives what a file's or folder's security descriptor says, as read through its handle.
+class SecurityReader {
   public:
-    /// Whether the owner, as ReadOwner answers, leaves it to administrators.
-    virtual bool TrustsOwner(OwnerAnswer answer, const char16_t* sid) = 0;
-    /// Whether the entry lets anyone but an administrator change it: a folder's entries, its
-    /// rights, or those of folders and files made inside it; a file's bytes, attributes or
-    /// rights.
-    virtual bool OpensToOthers(const AccessEntry& entry) = 0;
+    /// Its owner, first. Returns false when its DACL need not be read.
+    virtual bool Owner(OwnerAnswer answer, const char16_t* sid) = 0;
+    /// Each entry of its DACL, in order. Returns false to read no further.
+    virtual bool Entry(const AccessEntry& entry) = 0;
 
   protected:
-    ~RightsGuard() = default;
+    ~SecurityReader() = default;
 };
 
-/// Keeps a folder of the reserve an administrators' alone. Opens exactly this folder for its
-/// listing too, sharing it with no writer: a handle another program holds that may add or remove
-/// its entries gives kErrorSharingViolation, and none can be opened while this one is (a link or
-/// a file there gives kErrorReparsePointEncountered). Identifies it in `identity` unless
-/// that is null (identifying costs Wine as much as the rest), and
-/// has the guard judge its owner and DACL as read through that handle. A folder without a DACL,
-/// or with an entry that opens it to others, is taken over: through the same handle it gets
-/// the rights MakeAdministratorsFolder gives (its owner stays), passed on to all below it, and
-/// is judged again. Returns 0; the system's access-denied number for an owner the guard does
-/// not trust, or rights still open after the take-over; the system's number when the rights
-/// can't be read or set. A volume without owners and rights (FAT) passes.
-int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity);
+/// Reads the held entry's owner and DACL through its handle and hands them to the reader;
+/// `hasDacl` false: it has none, and anyone may do anything to it. 0, or the system's number.
+int ReadSecurity(const HeldEntry& entry, SecurityReader& reader, bool& hasDacl);
+
+/// Whether the held entry's volume keeps owners and rights: false for FAT and exFAT; true when
+/// it can't be told.
+bool HeldVolumeKeepsOwners(const HeldEntry& entry);
+
+/// Gives the held entry, through its handle, the rights a folder CreateAdministratorsFolder
+/// makes has (a folder: passed on to all below it), or a file's (administrators and SYSTEM
+/// full control, users read and execute); protected, so nothing from above is inherited, and
+/// its owner unchanged. The access-denied number when the handle may not change its DACL; else
+/// 0 or the system's number. A volume may answer 0 and keep what it had.
+int SetAdministratorsRights(const HeldEntry& entry);
 
 // ================================================================================================
 // Files, listings and marks: files_win32.cpp.
 // ================================================================================================
-
-/// What a name is, as a copy would meet it. A link is a name-surrogate reparse point (symbolic
-/// link, junction, mount point): it leads elsewhere. Other reparse points (deduplicated,
-/// compressed or cloud files) are the file or folder they hold.
-enum class EntryKind { Missing, File, Folder, Link };
-
-struct EntryFacts {
-    EntryKind kind;
-    uint64_t size;       // a file's bytes; 0 for anything else
-    uint64_t lastWrite;  // when it was last written, in 100 ns ticks (FILETIME); 0 if missing
-};
-
-/// What exactly this name is; a link at it is reported as a link, never followed. No wildcards.
-EntryFacts QueryEntry(const char16_t* path);
-
-/// Whether a file or folder of exactly this name exists, whatever it is. No wildcards.
-inline bool PathExists(const char16_t* path) { return QueryEntry(path).kind != EntryKind::Missing; }
 
 /// Receives the entries of a folder, one at a time.
 class FolderVisitor {
@@ -277,62 +304,27 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor);
 /// name to the file system) or positive.
 int CompareNames(const char16_t* a, const char16_t* b);
 
-/// What was found at a file of the reserve, and done to it.
-struct MarkAnswer {
-    int error;       // 0; the system's number; kErrorReparsePointEncountered: a folder there
-    unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
-    uint64_t kept;   // the last-write time read back after the mark was set
-};
+/// Holds exactly this file or folder, opened without following a link (a link is held itself),
+/// for its data (a folder: its listing) and attributes, its owner and DACL, and to change its
+/// DACL where that is granted; with `forMark`, to change its attributes too. Shared with no
+/// writer: a handle another program holds that may write it (a folder: add or remove entries)
+/// gives kErrorSharingViolation, and none can be opened while this one is. 0, or the system's
+/// error number.
+int HoldToGuard(const char16_t* path, bool forMark, HeldEntry& entry);
 
-/// Keeps a reserve file an administrators' alone. Opens exactly this file for its data too,
-/// sharing it with no writer: a handle another program holds that may write it gives
-/// kErrorSharingViolation, and none can be opened while this one is. Counts its names; when it
-/// has just this one: the file opened must be no link and be the entry at `path` itself, by its
-/// final path (else kErrorReparsePointEncountered); the guard judges its owner and DACL, taken
-/// over as GuardFolder does with a file's rights (administrators and SYSTEM full control, users
-/// read and execute); then its last-write time is set to `lastWrite` (in 100 ns ticks) and read
-/// back. Never touches its bytes.
-MarkAnswer GuardAndMarkFile(const char16_t* path, RightsGuard& guard, uint64_t lastWrite);
-
-/// A file or folder of the reserve held open by the platform, so that what is judged through it
-/// is the very entry opened, whatever happens to its path. Only the platform reads `handle`.
-struct HeldEntry {
-    uintptr_t handle;  // 0: nothing held
-    uint32_t access;   // what the open was granted: the take-over needs to change the DACL
-    EntryKind kind;    // what the handle is, by its own attributes (never Missing)
-    unsigned names;    // a file's number of names: more than 1 when hard-linked elsewhere
-};
-
-/// Holds exactly this folder, opened without following a link, for listing it and opening its
-/// entries, sharing it with no writer (another program's handle that may add or remove entries
-/// gives kErrorSharingViolation). A link or a file there gives kErrorReparsePointEncountered.
-/// 0, or the system's error number.
-int HoldFolder(const char16_t* path, HeldEntry& folder);
-
-/// Holds the entry of the held folder named exactly `name`, as its listing gave it: opened
-/// relative to the folder's handle, so that no rule of Win32 paths trims or reinterprets the name
-/// (a trailing dot or space, a device name) and no length of the whole path limits it, and never
-/// following a link (a link is held itself). Opened for its data (a folder: its listing),
-/// attributes, owner and DACL, and to change the DACL where that is granted; shared with no
-/// writer, so that a handle another program holds that may write it gives
-/// kErrorSharingViolation. 0, or the system's error number: 2 when the name is gone.
+/// Holds the entry of the held folder named exactly `name`, as its listing gave it, as
+/// HoldToGuard holds an entry: opened relative to the folder's handle, so that no rule of Win32
+/// paths trims or reinterprets the name (a trailing dot or space, a device name) and no length
+/// of the whole path limits it. 0, or the system's error number: 2 when the name is gone.
 int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry);
 
 /// Hands every entry of the held folder but `.` and `..` to the visitor, as listed through its
 /// handle. 0, or the system's error number.
 int ListHeldFolder(const HeldEntry& folder, FolderVisitor& visitor);
 
-/// Keeps a held entry, which its held folder lists as `name`, an administrators' alone: the
-/// guard judges its owner and DACL as read through its handle; a file must then be the entry
-/// itself, by its and its folder's final paths (else kErrorReparsePointEncountered), as Wine
-/// follows a link to a file in every open; rights that open it to others are taken over, with a
-/// folder's or a file's rights as GuardFolder and GuardAndMarkFile give them, and judged again.
-/// 0; the access-denied number; the system's number. A volume without owners (FAT) passes.
-int GuardHeldEntry(const HeldEntry& folder, const char16_t* name, const HeldEntry& entry,
-                   RightsGuard& guard);
-
-/// Closes what is held; `entry` then holds nothing.
-void ReleaseEntry(HeldEntry& entry);
+/// Sets the held file's last-write time (in 100 ns ticks) through its handle and reads back the
+/// time the volume kept into `kept`. Never touches its bytes. 0, or the system's number.
+int MarkHeldFile(const HeldEntry& file, uint64_t lastWrite, uint64_t& kept);
 
 /// Appends the code units as UTF-16LE bytes to the file, creating it if missing, and only
 /// there: the file's folder is opened without following a link and must still be the one

@@ -87,8 +87,6 @@ DWORD SecurityDescriptorOf(const wchar_t* rightsText, PSECURITY_DESCRIPTOR& righ
                : GetLastError();
 }
 
-enum class Rights { Closed, Open, OwnerUntrusted };
-
 AccessEntry EntryOf(const ACE_HEADER* header) {
     AccessEntry entry{};
     // Every allow entry's layout starts as ACCESS_ALLOWED_ACE's; object entries are not for files.
@@ -105,53 +103,9 @@ AccessEntry EntryOf(const ACE_HEADER* header) {
     return entry;
 }
 
-// Reads the owner and the DACL through the handle and has the guard judge them.
-Rights JudgeSecurity(HANDLE handle, RightsGuard& guard, DWORD& error) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    error = GetSecurityInfo(handle, SE_FILE_OBJECT,
-                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                            &dacl, nullptr, &descriptor);
-    if (error != ERROR_SUCCESS) return Rights::Open;
-    char16_t sid[kSidTextCapacity];
-    const bool read = owner != nullptr && CopySidText(owner, sid);
-    Rights rights = Rights::OwnerUntrusted;
-    if (guard.TrustsOwner(read ? OwnerAnswer::Read : OwnerAnswer::Unreadable, read ? sid : u"")) {
-        rights = dacl == nullptr ? Rights::Open
-                                 : Rights::Closed;  // no DACL: anyone may do anything
-        for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount && rights == Rights::Closed; ++i) {
-            void* header = nullptr;
-            if (!GetAce(dacl, i, &header) ||
-                guard.OpensToOthers(EntryOf(static_cast<const ACE_HEADER*>(header)))) {
-                rights = Rights::Open;
-            }
-        }
-    }
-    LocalFree(descriptor);
-    return rights;
-}
-
-// A volume that keeps no ACLs keeps no owners either. One that can't be told keeps them.
-bool KeepsOwners(HANDLE handle) {
-    DWORD volumeFlags = 0;
-    return !GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &volumeFlags,
-                                          nullptr, 0) ||
-           (volumeFlags & FILE_PERSISTENT_ACLS) != 0;
-}
-
-// A volume that keeps no rights (FAT) passes whatever was read; it is asked only for rights that
-// would not pass, as asking costs Wine as much as the rest.
-Rights JudgeRights(HANDLE handle, RightsGuard& guard, DWORD& error) {
-    const Rights rights = JudgeSecurity(handle, guard, error);
-    if (rights == Rights::Closed || KeepsOwners(handle)) return rights;
-    error = 0;
-    return Rights::Closed;
-}
-
-// The given rights through the handle judged, never a new owner; protected, so nothing from
-// above is inherited.
-DWORD TakeOverRights(HANDLE handle, const wchar_t* rightsText) {
+// The given rights through the handle, never a new owner; protected, so nothing from above is
+// inherited.
+DWORD SetProtectedDacl(HANDLE handle, const wchar_t* rightsText) {
     PSECURITY_DESCRIPTOR rights = nullptr;
     const DWORD converted = SecurityDescriptorOf(rightsText, rights);
     if (converted != 0) return converted;
@@ -166,18 +120,15 @@ DWORD TakeOverRights(HANDLE handle, const wchar_t* rightsText) {
     return error;
 }
 
-// Judges the rights read through the handle; takes open ones over with `rightsText` where the
-// handle may, and judges them again. 0, or the number the guard's rules give.
-DWORD GuardRights(HANDLE handle, DWORD access, RightsGuard& guard, const wchar_t* rightsText) {
-    DWORD error = 0;
-    Rights rights = JudgeRights(handle, guard, error);
-    if (error == 0 && rights == Rights::Open) {
-        error = (access & WRITE_DAC) != 0 ? TakeOverRights(handle, rightsText)
-                                          : ERROR_ACCESS_DENIED;
-        if (error == 0) rights = JudgeRights(handle, guard, error);
-    }
-    if (error == 0 && rights != Rights::Closed) error = ERROR_ACCESS_DENIED;
-    return error;
+// An entry of a DACL that can't be read counts as one that lets everyone do anything.
+constexpr AccessEntry kUnreadableEntry{true, true, true, true, GENERIC_ALL, u"S-1-1-0"};
+
+// A volume that keeps no ACLs keeps no owners either. One that can't be told keeps them.
+bool KeepsOwners(HANDLE handle) {
+    DWORD volumeFlags = 0;
+    return !GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &volumeFlags,
+                                          nullptr, 0) ||
+           (volumeFlags & FILE_PERSISTENT_ACLS) != 0;
 }
 
 }  // namespace
@@ -196,18 +147,41 @@ HANDLE OpenToGuard(const char16_t* path, DWORD& access) {
     return handle;
 }
 
-DWORD JudgeRightsKept(HANDLE handle, RightsGuard& guard) {
-    DWORD error = 0;
-    const Rights rights = JudgeRights(handle, guard, error);
-    return error == 0 && rights != Rights::Closed ? ERROR_ACCESS_DENIED : error;
-}
-
-DWORD GuardFileRights(HANDLE file, DWORD access, RightsGuard& guard) {
-    return GuardRights(file, access, guard, kAdministratorsFileRights);
-}
-
 DWORD AdministratorsFolderRights(PSECURITY_DESCRIPTOR& rights) {
     return SecurityDescriptorOf(kAdministratorsFolderRights, rights);
+}
+
+int ReadSecurity(const HeldEntry& entry, SecurityReader& reader, bool& hasDacl) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = GetSecurityInfo(HandleOf(entry), SE_FILE_OBJECT,
+                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        &owner, nullptr, &dacl, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) return static_cast<int>(error);
+    char16_t sid[kSidTextCapacity];
+    const bool read = owner != nullptr && CopySidText(owner, sid);
+    hasDacl = dacl != nullptr;
+    if (reader.Owner(read ? OwnerAnswer::Read : OwnerAnswer::Unreadable, read ? sid : u"")) {
+        bool more = true;
+        for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount && more; ++i) {
+            void* header = nullptr;
+            more = GetAce(dacl, i, &header)
+                       ? reader.Entry(EntryOf(static_cast<const ACE_HEADER*>(header)))
+                       : reader.Entry(kUnreadableEntry);
+        }
+    }
+    LocalFree(descriptor);
+    return 0;
+}
+
+bool HeldVolumeKeepsOwners(const HeldEntry& entry) { return KeepsOwners(HandleOf(entry)); }
+
+int SetAdministratorsRights(const HeldEntry& entry) {
+    if ((entry.access & WRITE_DAC) == 0) return ERROR_ACCESS_DENIED;
+    return static_cast<int>(SetProtectedDacl(HandleOf(entry), entry.kind == EntryKind::Folder
+                                                                  ? kAdministratorsFolderRights
+                                                                  : kAdministratorsFileRights));
 }
 
 OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {
@@ -252,36 +226,4 @@ Membership QueryAdministratorsMembership(const char16_t* sidText) {
     if (authz) FreeLibrary(authz);
     LocalFree(sid);
     return membership;
-}
-
-int GuardFolder(const char16_t* path, RightsGuard& guard, FolderIdentity* identity) {
-    DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
-    const HANDLE folder = OpenToGuard(path, access);
-    if (folder == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-    if (identity) *identity = IdentityOf(folder);
-    const bool folderItself = identity ? identity->known : IsFolderItself(folder);
-    const DWORD error = folderItself
-                            ? GuardRights(folder, access, guard, kAdministratorsFolderRights)
-                            : kErrorReparsePointEncountered;
-    CloseHandle(folder);
-    return static_cast<int>(error);
-}
-
-// A file's owner is judged before its final path is read, and its final path before any rights
-// change: Wine follows a link to a file in every open, and the rights then read and changed
-// would be those of whatever it leads to.
-int GuardHeldEntry(const HeldEntry& folder, const char16_t* name, const HeldEntry& entry,
-                   RightsGuard& guard) {
-    const HANDLE handle = HandleOf(entry);
-    if (entry.kind == EntryKind::Folder) {
-        return static_cast<int>(
-            GuardRights(handle, entry.access, guard, kAdministratorsFolderRights));
-    }
-    DWORD error = 0;
-    const Rights rights = JudgeRights(handle, guard, error);
-    if (error != 0) return static_cast<int>(error);
-    if (rights == Rights::OwnerUntrusted) return ERROR_ACCESS_DENIED;
-    error = CheckLeafOfHeldFolder(handle, HandleOf(folder), name);
-    if (error != 0) return static_cast<int>(error);
-    return static_cast<int>(GuardRights(handle, entry.access, guard, kAdministratorsFileRights));
 }

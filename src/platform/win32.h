@@ -12,6 +12,9 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is 16-bit code 
 inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 inline wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 
+/// The handle a HeldEntry holds.
+inline HANDLE HandleOf(const HeldEntry& entry) { return reinterpret_cast<HANDLE>(entry.handle); }
+
 inline uint64_t Ticks(const FILETIME& time) {
     return (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
 }
@@ -58,9 +61,6 @@ bool IsLinkTag(const FILE_ATTRIBUTE_TAG_INFO& tag);
 /// Whether the handle is a link; one whose kind can't be read counts as one.
 bool IsLinkHandle(HANDLE handle);
 
-/// Whether the handle is a folder itself, no link.
-bool IsFolderItself(HANDLE handle);
-
 // identity_win32.cpp
 
 /// The last component of a path.
@@ -84,32 +84,14 @@ DWORD CreateInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access,
 DWORD OpenExactlyInFolder(HANDLE folder, const char16_t* leaf, ACCESS_MASK access, ULONG sharing,
                           HANDLE& opened);
 
-/// Whether the open file is `leaf` in the open folder, by their paths on their volume: 0;
-/// kErrorReparsePointEncountered when it is not; the system's number when they can't be read.
-DWORD CheckLeafOfHeldFolder(HANDLE file, HANDLE folder, const char16_t* leaf);
-
 /// Whether the open file is the log: no link, one name, and `leaf` in the open folder.
 bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf);
-
-/// Whether the open file is the entry at `path` itself, by its final path.
-bool IsEntryAtPath(HANDLE file, const char16_t* path);
 
 // rights_win32.cpp
 
 /// Opens exactly this file or folder with `access`, and with READ_CONTROL and, where it is
 /// granted, WRITE_DAC, shared with no writer; `access` tells what the handle got.
 HANDLE OpenToGuard(const char16_t* path, DWORD& access);
-
-/// Whether the rights read through the handle are as the guard wants them, without changing
-/// them: 0; the access-denied number; the system's number when they can't be read.
-DWORD JudgeRightsKept(HANDLE handle, RightsGuard& guard);
-
-/// A reserve file's owner and DACL judged through the handle, and taken over with the file's
-/// administrators-only rights where they let others change it: 0 or the error number.
-DWORD GuardFileRights(HANDLE file, DWORD access, RightsGuard& guard);
-
-/// The handle a HeldEntry holds.
-inline HANDLE HandleOf(const HeldEntry& entry) { return reinterpret_cast<HANDLE>(entry.handle); }
 
 /// The rights of a folder the tool makes, to be freed with LocalFree: 0 or the error number.
 DWORD AdministratorsFolderRights(PSECURITY_DESCRIPTOR& rights);

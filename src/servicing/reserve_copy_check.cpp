@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/platform_operations.h"
+#include "servicing/reserve_rights.h"
 
 namespace {
 
@@ -76,59 +77,19 @@ bool EndsInDotOrSpace(const char16_t* name) {
     return length > 0 && (name[length - 1] == u'.' || name[length - 1] == u' ');
 }
 
-// Rights that let their holder add, remove or rename entries in a folder, or change its rights:
-// FILE_ADD_FILE, FILE_ADD_SUBDIRECTORY, FILE_DELETE_CHILD, DELETE, WRITE_DAC, WRITE_OWNER, and
-// GENERIC_ALL and GENERIC_WRITE, which include them.
-constexpr uint32_t kFolderChangeRights = 0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 |
-                                         0x10000000 | 0x40000000;
-
-// Rights that let their holder change a file's bytes, attributes (its time among them) or
-// rights, or remove it: FILE_WRITE_DATA, FILE_APPEND_DATA, FILE_WRITE_EA, FILE_WRITE_ATTRIBUTES,
-// DELETE, WRITE_DAC, WRITE_OWNER, GENERIC_ALL and GENERIC_WRITE.
-constexpr uint32_t kFileChangeRights = 0x2 | 0x4 | 0x10 | 0x100 | 0x10000 | 0x40000 | 0x80000 |
-                                       0x10000000 | 0x40000000;
-
-// What the copy writes into is the administrators' alone: one of them owns it, and nobody else
-// may change it. For a folder, that covers the folders and files the shell makes inside it
-// during the copy; for a file, what recovery tools later read from it as administrators.
-class AdministratorsOnly : public RightsGuard {
-  public:
-    explicit AdministratorsOnly(EntryKind kind) : folder_(kind == EntryKind::Folder) {}
-
-    bool TrustsOwner(OwnerAnswer answer, const char16_t* sid) override {
-        return answer == OwnerAnswer::Read && IsAdministratorAccount(sid);
-    }
-
-    bool OpensToOthers(const AccessEntry& entry) override {
-        return entry.allows && (entry.mask & RightsItGives(entry)) != 0 &&
-               !IsAdministratorAccount(entry.sid);
-    }
-
-  private:
-    uint32_t RightsItGives(const AccessEntry& entry) const {
-        if (!folder_) return entry.forItself ? kFileChangeRights : 0;
-        return ((entry.forItself || entry.forSubfolders) ? kFolderChangeRights : 0) |
-               (entry.forFiles ? kFileChangeRights : 0);
-    }
-
-    const bool folder_;
-};
-
 // An existing folder the copy writes into: a link could lead the copy anywhere, and one that
 // others may change is theirs to change under the copy, after any check.
 int JudgeReserveFolder(EntryKind found, const char16_t* path, FolderIdentity* identity) {
     if (found == EntryKind::Link) return kErrorReparsePointEncountered;
     if (found == EntryKind::File) return kErrorFileExists;
-    AdministratorsOnly guard(EntryKind::Folder);
-    return GuardFolder(path, guard, identity);
+    return GuardFolder(path, identity);
 }
 
 // A reserve file FU replaces: the very file at its name, with no second name of another file (a
 // system file hard-linked where a user can write, on Windows 7 and 8.1), and the administrators'
 // alone. It gets `mark`, which must be the time it then keeps.
 int JudgeReplacedFile(const char16_t* path, uint64_t mark) {
-    AdministratorsOnly guard(EntryKind::File);
-    const MarkAnswer answer = GuardAndMarkFile(path, guard, mark);
+    const MarkAnswer answer = GuardAndMarkFile(path, mark);
     if (answer.error != 0) return answer.error;
     if (answer.names > 1) return kErrorReparsePointEncountered;
     return SameTimeWithinTolerance(answer.kept, mark) ? 0 : kErrorWriteFault;
@@ -240,78 +201,130 @@ class FolderListing : public FolderVisitor {
     bool outOfMemory_ = false;
 };
 
-// A folder below the reserve's entries that FU brings none of, held while its own entries are
-// judged. The folders being judged are kept on the heap, one above the other: a reserve may be as
-// deep as its volume lets paths be, far deeper than the stack's room for a call per level.
+// A folder of the reserve, or below it, held while its entries that FU brings none of are
+// judged, with its path on its volume. The folders being judged are kept on the heap, one above
+// the other: a reserve may be as deep as its volume lets paths be, far deeper than the stack's
+// room for a call per level.
 struct FolderLeft {
     HeldEntry held{};
     FolderListing listing;
     size_t next = 0;
+    char16_t* volumePath = nullptr;
     FolderLeft* above = nullptr;
+
+    FolderLeft() = default;
+    FolderLeft(const FolderLeft&) = delete;
+    FolderLeft& operator=(const FolderLeft&) = delete;
+    ~FolderLeft() {
+        ReleaseEntry(held);
+        std::free(volumePath);
+    }
 };
 
-// One entry FU brings none of, opened by the very name listed relative to its held folder: a
-// link is refused whoever owns it (nothing about its owner tells where it leads, and recovery
-// tools follow it), a file with a second name elsewhere too; the rest must be the
-// administrators' alone. An entry gone since the listing leaves nothing to judge.
-int JudgeEntryLeft(const HeldEntry& folder, const char16_t* name, EntryKind listed,
-                   HeldEntry& entry) {
-    if (listed == EntryKind::Link) return kErrorReparsePointEncountered;
-    const int opened = HoldEntryIn(folder, name, entry);
-    if (opened == kErrorFileNotFound) return 0;
-    if (opened != 0) return opened;
-    if (entry.kind == EntryKind::Link) return kErrorReparsePointEncountered;
-    if (entry.kind == EntryKind::File && entry.names > 1) return kErrorReparsePointEncountered;
-    AdministratorsOnly guard(entry.kind);
-    return GuardHeldEntry(folder, name, entry, guard);
-}
-
-// The entries of a reserve folder that FU brings none of, with all below them: recovery tools
-// read the whole reserve as administrators, so none may answer to anyone else. Each folder is
-// listed and its entries opened through its own handle, at any depth.
-int JudgeEntriesLeft(const HeldEntry& top, FolderListing& topListing) {
-    FolderLeft* deepest = nullptr;
-    size_t topNext = 0;
-    int error = 0;
-    while (error == 0) {
-        const HeldEntry& folder = deepest ? deepest->held : top;
-        FolderListing& listing = deepest ? deepest->listing : topListing;
-        size_t& next = deepest ? deepest->next : topNext;
-        if (next == listing.Count()) {
-            if (!deepest) break;
-            FolderLeft* const done = deepest;
-            deepest = done->above;
-            ReleaseEntry(done->held);
-            delete done;
-            continue;
-        }
-        const size_t index = next++;
-        if (listing.IsTaken(index)) continue;
-        HeldEntry entry{};
-        error = JudgeEntryLeft(folder, listing.NameAt(index), listing.FactsAt(index).kind, entry);
-        if (error != 0 || entry.handle == 0 || entry.kind != EntryKind::Folder) {
-            ReleaseEntry(entry);
-            continue;
-        }
-        FolderLeft* const below = new (std::nothrow) FolderLeft;
-        if (!below) {
-            ReleaseEntry(entry);
-            error = kErrorNotEnoughMemory;
-            continue;
-        }
-        below->held = entry;
-        below->above = deepest;
-        deepest = below;
-        error = below->listing.Read(below->held);
+// Walks the entries that FU brings none of, below one held reserve folder: recovery tools read
+// the whole reserve as administrators, so none may answer to anyone else. Each folder is listed
+// and its entries opened through its own handle, by the very name listed, at any depth.
+class EntriesLeftWalk {
+  public:
+    EntriesLeftWalk() = default;
+    EntriesLeftWalk(const EntriesLeftWalk&) = delete;
+    EntriesLeftWalk& operator=(const EntriesLeftWalk&) = delete;
+    ~EntriesLeftWalk() {
+        while (deepest_) Ascend();
+        std::free(topPath_);
+        std::free(scratch_);
     }
-    while (deepest) {
-        FolderLeft* const done = deepest;
-        deepest = done->above;
-        ReleaseEntry(done->held);
+
+    // The top folder's listing is the walk's own, with the entries FU brings taken.
+    int Judge(const HeldEntry& top, FolderListing& topListing) {
+        scratch_ = static_cast<char16_t*>(std::malloc(kVolumePathCapacity * sizeof(char16_t)));
+        if (!scratch_) return kErrorNotEnoughMemory;
+        int error = ReadVolumePath(top, scratch_);
+        if (error == 0) error = KeepPath(topPath_);
+        size_t topNext = 0;
+        while (error == 0) {
+            const HeldEntry& folder = deepest_ ? deepest_->held : top;
+            FolderListing& listing = deepest_ ? deepest_->listing : topListing;
+            size_t& next = deepest_ ? deepest_->next : topNext;
+            if (next == listing.Count()) {
+                if (!deepest_) break;
+                Ascend();
+                continue;
+            }
+            const size_t index = next++;
+            if (listing.IsTaken(index)) continue;
+            HeldEntry entry{};
+            const char16_t* const name = listing.NameAt(index);
+            error = JudgeEntry(folder, name, listing.FactsAt(index).kind, entry);
+            if (error == 0 && entry.handle != 0 && entry.kind == EntryKind::Folder) {
+                error = Descend(entry);
+            }
+            ReleaseEntry(entry);
+        }
+        return error;
+    }
+
+  private:
+    // A link is refused whoever owns it: nothing about its owner tells where it leads, and
+    // recovery tools follow it; a file with a second name elsewhere too. An entry gone since
+    // the listing leaves nothing to judge. A file's owner is judged before where it lies, and
+    // that before its rights change: Wine follows a link to a file in every open, and shows it
+    // only by the path the handle reached.
+    int JudgeEntry(const HeldEntry& folder, const char16_t* name, EntryKind listed,
+                   HeldEntry& entry) {
+        if (listed == EntryKind::Link) return kErrorReparsePointEncountered;
+        const int opened = HoldEntryIn(folder, name, entry);
+        if (opened == kErrorFileNotFound) return 0;
+        if (opened != 0) return opened;
+        if (entry.kind == EntryKind::Link) return kErrorReparsePointEncountered;
+        if (entry.kind == EntryKind::File && entry.names > 1) return kErrorReparsePointEncountered;
+        RightsVerdict verdict = RightsVerdict::Open;
+        int error = JudgeRights(entry, verdict);
+        if (error != 0) return error;
+        if (verdict == RightsVerdict::OwnerUntrusted) return kErrorAccessDenied;
+        if (entry.kind == EntryKind::File) {
+            error = ReadVolumePath(entry, scratch_);
+            if (error != 0) return error;
+            if (!IsFinalPathOfLeafInFolder(scratch_, FolderPath(), name)) {
+                return kErrorReparsePointEncountered;
+            }
+        }
+        return verdict == RightsVerdict::Open ? TakeOverRights(entry) : 0;
+    }
+
+    // Holds the folder judged while its own entries are.
+    int Descend(HeldEntry& entry) {
+        FolderLeft* const below = new (std::nothrow) FolderLeft;
+        if (!below) return kErrorNotEnoughMemory;
+        below->held = entry;
+        entry.handle = 0;
+        below->above = deepest_;
+        deepest_ = below;
+        int error = ReadVolumePath(below->held, scratch_);
+        if (error == 0) error = KeepPath(below->volumePath);
+        return error != 0 ? error : below->listing.Read(below->held);
+    }
+
+    void Ascend() {
+        FolderLeft* const done = deepest_;
+        deepest_ = done->above;
         delete done;
     }
-    return error;
-}
+
+    int KeepPath(char16_t*& kept) const {
+        const size_t units = TextLength(scratch_) + 1;
+        kept = static_cast<char16_t*>(std::malloc(units * sizeof(char16_t)));
+        if (!kept) return kErrorNotEnoughMemory;
+        std::memcpy(kept, scratch_, units * sizeof(char16_t));
+        return 0;
+    }
+
+    const char16_t* FolderPath() const { return deepest_ ? deepest_->volumePath : topPath_; }
+
+    FolderLeft* deepest_ = nullptr;
+    char16_t* topPath_ = nullptr;
+    char16_t* scratch_ = nullptr;  // a path read from the system, of kVolumePathCapacity units
+};
 
 enum class WalkSide { BeforeCopy, AfterCopy };
 
@@ -359,10 +372,11 @@ class CopyWalk {
         // its listing, and what is left in it is opened through it.
         HeldEntry held{};
         FolderListing reserve;
-        int error = HoldFolder(destination_.Text(), held);
+        int error = HoldToGuard(destination_.Text(), false, held);
+        if (error == 0 && held.kind != EntryKind::Folder) error = kErrorReparsePointEncountered;
         if (error == 0) error = reserve.Read(held);
         if (error == 0) error = WalkEntries(fu, &reserve);
-        if (error == 0) error = JudgeEntriesLeft(held, reserve);
+        if (error == 0) error = EntriesLeftWalk().Judge(held, reserve);
         ReleaseEntry(held);
         return error;
     }
@@ -508,8 +522,7 @@ int MakeReserve(const char16_t* driveRoot, ReserveFolders& folders) {
         if (!reserve.Descend(kReserveFolders[i], true)) return kErrorFilenameExcedRange;
         FolderIdentity& identity = folders.identities[i];
         if (identity.known) continue;  // judged before the copy
-        AdministratorsOnly guard(EntryKind::Folder);
-        const int made = MakeAdministratorsFolder(reserve.Text(), guard, identity);
+        const int made = MakeAdministratorsFolder(reserve.Text(), identity);
         if (made == 0) continue;
         if (made != kErrorAlreadyExists) return made;
         const int error = JudgeReserveFolder(QueryEntry(reserve.Text()).kind, reserve.Text(),

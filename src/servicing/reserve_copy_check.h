@@ -11,7 +11,6 @@
 
 constexpr int kErrorFileNotFound = 2;
 constexpr int kErrorPathNotFound = 3;
-constexpr int kErrorAccessDenied = 5;
 constexpr int kErrorNotEnoughMemory = 8;
 constexpr int kErrorWriteFault = 29;
 constexpr int kErrorDuplicateName = 52;

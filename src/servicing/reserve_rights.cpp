@@ -1,0 +1,130 @@
+#include "servicing/reserve_rights.h"
+
+namespace {
+
+// Rights that let their holder add, remove or rename entries in a folder, or change its rights:
+// FILE_ADD_FILE, FILE_ADD_SUBDIRECTORY, FILE_DELETE_CHILD, DELETE, WRITE_DAC, WRITE_OWNER, and
+// GENERIC_ALL and GENERIC_WRITE, which include them.
+constexpr uint32_t kFolderChangeRights = 0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 |
+                                         0x10000000 | 0x40000000;
+
+// Rights that let their holder change a file's bytes, attributes (its time among them) or
+// rights, or remove it: FILE_WRITE_DATA, FILE_APPEND_DATA, FILE_WRITE_EA, FILE_WRITE_ATTRIBUTES,
+// DELETE, WRITE_DAC, WRITE_OWNER, GENERIC_ALL and GENERIC_WRITE.
+constexpr uint32_t kFileChangeRights = 0x2 | 0x4 | 0x10 | 0x100 | 0x10000 | 0x40000 | 0x80000 |
+                                       0x10000000 | 0x40000000;
+
+// Reads an owner and a DACL as the copy needs them: for a folder, what it covers includes the
+// folders and files the shell makes inside it during the copy; for a file, what recovery tools
+// later read from it as administrators. An owner who is no administrator ends the reading, as
+// an account's membership may have to be asked of a domain.
+class AdministratorsOnlyReader final : public SecurityReader {
+  public:
+    explicit AdministratorsOnlyReader(EntryKind kind) : folder_(kind == EntryKind::Folder) {}
+
+    bool Owner(OwnerAnswer answer, const char16_t* sid) override {
+        ownerTrusted_ = answer == OwnerAnswer::Read && IsAdministratorAccount(sid);
+        return ownerTrusted_;
+    }
+
+    bool Entry(const AccessEntry& entry) override {
+        opensToOthers_ = entry.allows && (entry.mask & RightsItGives(entry)) != 0 &&
+                         !IsAdministratorAccount(entry.sid);
+        return !opensToOthers_;
+    }
+
+    RightsVerdict Judged(bool hasDacl) const {
+        if (!ownerTrusted_) return RightsVerdict::OwnerUntrusted;
+        return !hasDacl || opensToOthers_ ? RightsVerdict::Open : RightsVerdict::Closed;
+    }
+
+  private:
+    uint32_t RightsItGives(const AccessEntry& entry) const {
+        if (!folder_) return entry.forItself ? kFileChangeRights : 0;
+        return ((entry.forItself || entry.forSubfolders) ? kFolderChangeRights : 0) |
+               (entry.forFiles ? kFileChangeRights : 0);
+    }
+
+    const bool folder_;
+    bool ownerTrusted_ = false;
+    bool opensToOthers_ = false;
+};
+
+}  // namespace
+
+// A volume that keeps no rights (FAT) passes whatever was read; it is asked only for rights
+// that would not pass, as asking costs Wine as much as the rest.
+int JudgeRights(const HeldEntry& entry, RightsVerdict& verdict) {
+    AdministratorsOnlyReader reader(entry.kind);
+    bool hasDacl = true;
+    const int error = ReadSecurity(entry, reader, hasDacl);
+    if (error != 0) return error;
+    verdict = reader.Judged(hasDacl);
+    if (verdict != RightsVerdict::Closed && !HeldVolumeKeepsOwners(entry)) {
+        verdict = RightsVerdict::Closed;
+    }
+    return 0;
+}
+
+int TakeOverRights(const HeldEntry& entry) {
+    int error = SetAdministratorsRights(entry);
+    RightsVerdict verdict = RightsVerdict::Open;
+    if (error == 0) error = JudgeRights(entry, verdict);
+    return error == 0 && verdict != RightsVerdict::Closed ? kErrorAccessDenied : error;
+}
+
+int JudgeAdministratorsOnly(const HeldEntry& entry) {
+    RightsVerdict verdict = RightsVerdict::Open;
+    const int error = JudgeRights(entry, verdict);
+    return error == 0 && verdict != RightsVerdict::Closed ? kErrorAccessDenied : error;
+}
+
+int GuardAdministratorsOnly(const HeldEntry& entry) {
+    RightsVerdict verdict = RightsVerdict::Open;
+    const int error = JudgeRights(entry, verdict);
+    if (error != 0 || verdict == RightsVerdict::Closed) return error;
+    return verdict == RightsVerdict::Open ? TakeOverRights(entry) : kErrorAccessDenied;
+}
+
+int GuardFolder(const char16_t* path, FolderIdentity* identity) {
+    HeldEntry folder{};
+    int error = HoldToGuard(path, false, folder);
+    if (error != 0) return error;
+    if (identity) *identity = IdentifyHeld(folder);
+    error = folder.kind == EntryKind::Folder ? GuardAdministratorsOnly(folder)
+                                             : kErrorReparsePointEncountered;
+    ReleaseEntry(folder);
+    return error;
+}
+
+// A file of another name too (hard-linked) is left as it is: its names tell the caller.
+MarkAnswer GuardAndMarkFile(const char16_t* path, uint64_t lastWrite) {
+    HeldEntry file{};
+    MarkAnswer answer{HoldToGuard(path, true, file), 0, 0};
+    if (answer.error != 0) return answer;
+    if (file.kind == EntryKind::Folder) {
+        answer.error = kErrorReparsePointEncountered;
+    } else {
+        answer.names = file.names;
+        if (answer.names == 1) {
+            answer.error = file.kind == EntryKind::Link || !IsHeldEntryAtPath(file, path)
+                               ? kErrorReparsePointEncountered
+                               : GuardAdministratorsOnly(file);
+        }
+        if (answer.names == 1 && answer.error == 0) {
+            answer.error = MarkHeldFile(file, lastWrite, answer.kept);
+        }
+    }
+    ReleaseEntry(file);
+    return answer;
+}
+
+int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
+    HeldEntry folder{};
+    int error = CreateAdministratorsFolder(path, folder);
+    if (error != 0) return error;
+    made = IdentifyHeld(folder);
+    error = JudgeAdministratorsOnly(folder);
+    ReleaseEntry(folder);
+    return error;
+}

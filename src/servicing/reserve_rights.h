@@ -1,0 +1,57 @@
+// Who may change what the copy writes into: the reserve's folders and files are the
+// administrators' alone. An administrator owns each, and nobody else may change it; rights that
+// let others in are taken over through the one handle that judged them, and judged again.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform_operations.h"
+
+constexpr int kErrorAccessDenied = 5;
+
+/// What an entry's owner and rights leave to administrators.
+enum class RightsVerdict {
+    Closed,          // an administrator owns it, and nobody else may change it; or the volume
+                     // keeps no owners and rights (FAT), where nothing can be judged
+    Open,            // an administrator owns it, and its rights let others change it
+    OwnerUntrusted,  // its owner is no administrator, or can't be read
+};
+
+/// Judges the held entry's owner and rights as read through its handle. Changes nothing. 0, or
+/// the system's number when they can't be read.
+int JudgeRights(const HeldEntry& entry, RightsVerdict& verdict);
+
+/// Gives the held entry, found Open, the administrators' rights and judges it again: 0;
+/// kErrorAccessDenied where it is still not Closed; the system's number.
+int TakeOverRights(const HeldEntry& entry);
+
+/// Whether the held entry is an administrators' alone, changing nothing: 0, kErrorAccessDenied,
+/// or the system's number.
+int JudgeAdministratorsOnly(const HeldEntry& entry);
+
+/// The same, taking over rights that let others change it (an owner who is no administrator
+/// is never taken over).
+int GuardAdministratorsOnly(const HeldEntry& entry);
+
+/// Guards an existing folder the copy writes into, held as HoldToGuard holds it, and identifies
+/// it in `identity` unless that is null. A link or a file there gives
+/// kErrorReparsePointEncountered.
+int GuardFolder(const char16_t* path, FolderIdentity* identity);
+
+/// What was found at a reserve file FU replaces, and done to it.
+struct MarkAnswer {
+    int error;       // 0; the system's number; kErrorReparsePointEncountered: a folder there
+    unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
+    uint64_t kept;   // the last-write time read back after the mark was set
+};
+
+/// Guards a reserve file FU replaces, held as HoldToGuard holds it for its mark. When it has
+/// just one name: it must be no link and the entry at `path` itself (else
+/// kErrorReparsePointEncountered), it is guarded, and then gets `lastWrite` as its last-write
+/// time, read back.
+MarkAnswer GuardAndMarkFile(const char16_t* path, uint64_t lastWrite);
+
+/// Makes the folder with the administrators' rights, identifies it in `made`, and judges the
+/// rights it then has: a volume that did not keep them gives kErrorAccessDenied, on this run as
+/// on every later one. 0, kErrorAlreadyExists, or the system's number.
+int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made);
