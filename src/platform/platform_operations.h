@@ -8,15 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/error_numbers.h"
 #include "platform/text_format.h"
-
-// ================================================================================================
-// Numbers the system's calls answer with, which the logic names.
-// ================================================================================================
-
-constexpr int kErrorSharingViolation = 32;
-constexpr int kErrorAlreadyExists = 183;
-constexpr int kErrorReparsePointEncountered = 4395;
 
 // ================================================================================================
 // The process and its console: process_win32.cpp; the console's text rules in console_text.cpp.
@@ -350,8 +343,6 @@ bool CopyFileOverwrite(const char16_t* source, const char16_t* destination);
 /// the shell's error number (ShellCopyResult says which).
 int ShellCopy(const char16_t* sourceList, const char16_t* destinationList,
               bool errorsWithoutDialog);
-
-constexpr int kErrorCancelled = 1223;
 
 /// Whether anyone could see, and so answer, a dialog the process raised.
 bool CanAnswerDialogs(const ProcessSession& session);

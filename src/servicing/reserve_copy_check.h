@@ -9,16 +9,6 @@
 
 #include "platform/platform_operations.h"
 
-constexpr int kErrorFileNotFound = 2;
-constexpr int kErrorPathNotFound = 3;
-constexpr int kErrorNotEnoughMemory = 8;
-constexpr int kErrorWriteFault = 29;
-constexpr int kErrorDuplicateName = 52;
-constexpr int kErrorFileExists = 80;
-constexpr int kErrorInvalidName = 123;
-constexpr int kErrorFilenameExcedRange = 206;
-constexpr int kErrorDirectory = 267;
-
 constexpr size_t kReserveFolderCount = 2;
 
 /// Who `preload` and `preload\RM_Reserve` are, as judged before the copy or made for it.

@@ -7,8 +7,6 @@
 
 #include "platform/platform_operations.h"
 
-constexpr int kErrorAccessDenied = 5;
-
 /// What an entry's owner and rights leave to administrators.
 enum class RightsVerdict {
     Closed,          // an administrator owns it, and nobody else may change it; or the volume
