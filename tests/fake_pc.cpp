@@ -302,9 +302,11 @@ const std::u16string& HeldPath(const HeldEntry& entry, const char* operation) {
     return none;
 }
 
+// A handle is a number the fake counts up, never an address.
 HeldEntry Hold(const std::u16string& canonical, EntryKind kind) {
-    thePc.held[++thePc.lastHandle] = canonical;
-    return {thePc.lastHandle, 0, kind, 1};
+    void* const handle = reinterpret_cast<void*>(static_cast<uintptr_t>(++thePc.lastHandle));
+    thePc.held[handle] = canonical;
+    return {handle, 0, kind, 1};
 }
 
 void RemoveWithAllBelow(const std::u16string& canonical) {
@@ -349,10 +351,10 @@ int ListHeldFolder(const HeldEntry& folder, FolderVisitor& visitor) {
 }
 
 void ReleaseEntry(HeldEntry& entry) {
-    if (entry.handle != 0 && thePc.held.erase(entry.handle) == 0) {
+    if (entry.handle != nullptr && thePc.held.erase(entry.handle) == 0) {
         ADD_FAILURE() << "ReleaseEntry: a handle not held";
     }
-    entry.handle = 0;
+    entry.handle = nullptr;
 }
 
 // Letters as the system's comparison folds them, as far as the tests need: ASCII, Latin-1's and
@@ -394,11 +396,11 @@ int CreateAdministratorsFolder(const char16_t* path, HeldEntry& made) {
 }
 
 // As the system resolves them, in every form: a link shown as a file leads elsewhere.
-bool IsHeldEntryAtPath(const HeldEntry& file, const char16_t* path) {
-    const std::u16string& canonical = HeldPath(file, "IsHeldEntryAtPath");
+bool IsHeldEntryAtPath(const HeldEntry& entry, const char16_t* path) {
+    const std::u16string& canonical = HeldPath(entry, "IsHeldEntryAtPath");
     const std::u16string text = CheckedPath(path, "IsHeldEntryAtPath");
-    const FakeEntry& entry = thePc.entries.at(canonical);
-    const std::u16string finalPath = entry.leadsTo.empty() ? canonical : Canonical(entry.leadsTo);
+    const FakeEntry& found = thePc.entries.at(canonical);
+    const std::u16string finalPath = found.leadsTo.empty() ? canonical : Canonical(found.leadsTo);
     const std::u16string finalFile = u"\\\\?\\" + finalPath;
     const std::u16string finalFolder = u"\\\\?\\" + ParentOf(Canonical(text));
     GivenFinalPaths paths;

@@ -58,7 +58,7 @@ struct FakePc {
     // Put at a path by someone else in the instant before the tool makes a folder there.
     std::map<std::u16string, FakeEntry> appearing;
     std::vector<std::pair<std::u16string, std::u16string>> fileCopies;  // source, destination
-    std::map<uintptr_t, std::u16string> held;  // what the tool holds open, by handle
+    std::map<const void*, std::u16string> held;  // what the tool holds open, by handle
     uintptr_t lastHandle = 0;
     // Removed, with all below, by someone else just after their folder is listed by its handle.
     std::vector<std::u16string> vanishingAfterListing;

@@ -190,7 +190,7 @@ int HoldToGuard(const char16_t* path, bool forMark, HeldEntry& entry) {
     DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | (forMark ? FILE_WRITE_ATTRIBUTES : 0);
     const HANDLE handle = OpenToGuard(path, access);
     if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-    entry = {reinterpret_cast<uintptr_t>(handle), access, EntryKind::File, 1};
+    entry = {handle, access, EntryKind::File, 1};
     if (ReadHeldKind(handle, entry)) return 0;
     const DWORD error = GetLastError();
     ReleaseEntry(entry);
@@ -214,7 +214,7 @@ int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry)
         error = OpenExactlyInFolder(HandleOf(folder), name, access, kShareWithNoWriter, handle);
     }
     if (error != 0) return static_cast<int>(error);
-    entry = {reinterpret_cast<uintptr_t>(handle), access, EntryKind::File, 1};
+    entry = {handle, access, EntryKind::File, 1};
     if (ReadHeldKind(handle, entry)) return 0;
     error = GetLastError();
     ReleaseEntry(entry);
@@ -234,8 +234,8 @@ int ListHeldFolder(const HeldEntry& folder, FolderVisitor& visitor) {
 }
 
 void ReleaseEntry(HeldEntry& entry) {
-    if (entry.handle != 0) CloseHandle(HandleOf(entry));
-    entry.handle = 0;
+    if (entry.handle != nullptr) CloseHandle(HandleOf(entry));
+    entry.handle = nullptr;
 }
 
 void AppendToFile(const char16_t* path, const FolderIdentity& identity, const char16_t* units,

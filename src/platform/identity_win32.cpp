@@ -145,8 +145,8 @@ bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf) {
 // symbolic link to a file as that file and follows it in every open, so only the final path
 // tells that the handle is the link's target. The file's own DOS path settles the common case;
 // opening its folder to compare with costs Wine three times as much.
-bool IsHeldEntryAtPath(const HeldEntry& held, const char16_t* path) {
-    const HANDLE file = HandleOf(held);
+bool IsHeldEntryAtPath(const HeldEntry& entry, const char16_t* path) {
+    const HANDLE file = HandleOf(entry);
     char16_t finalPath[kFinalPathCapacity];
     const DWORD length = GetFinalPathNameByHandleW(file, Wide(finalPath), kFinalPathCapacity,
                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -194,7 +194,7 @@ int CreateAdministratorsFolder(const char16_t* path, HeldEntry& made) {
         HANDLE folder = INVALID_HANDLE_VALUE;
         error = CreateInFolder(parent, LeafOf(path), access, rights, kFileCreate,
                                kFileDirectoryFile, folder);
-        if (error == 0) made = {reinterpret_cast<uintptr_t>(folder), access, EntryKind::Folder, 1};
+        if (error == 0) made = {folder, access, EntryKind::Folder, 1};
         LocalFree(rights);
     }
     CloseHandle(parent);

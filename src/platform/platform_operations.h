@@ -95,10 +95,10 @@ inline bool PathExists(const char16_t* path) { return QueryEntry(path).kind != E
 /// A file or folder held open by the platform, so that what is read and changed through it is
 /// the very entry opened, whatever happens to its path. Only the platform reads `handle`.
 struct HeldEntry {
-    uintptr_t handle;  // 0: nothing held
-    uint32_t access;   // what the open was granted: a DACL is changed only where it was
-    EntryKind kind;    // what the handle is, by its own attributes (never Missing)
-    unsigned names;    // a file's number of names: more than 1 when hard-linked elsewhere
+    void* handle;     // null: nothing held
+    uint32_t access;  // what the open was granted: a DACL is changed only where it was
+    EntryKind kind;   // what the handle is, by its own attributes (never Missing)
+    unsigned names;   // a file's number of names: more than 1 when hard-linked elsewhere
 };
 
 /// Closes what is held; `entry` then holds nothing.
@@ -181,7 +181,7 @@ bool IsDosFinalPathOf(const char16_t* fileFinalPath, const char16_t* path);
 /// Whether the held file is exactly the entry at `path`, by its final path (IsDosFinalPathOf,
 /// then IsFileLeafOfFolder against the folder of `path`): Wine follows a link to a file in
 /// every open, and only the final path names where it leads.
-bool IsHeldEntryAtPath(const HeldEntry& file, const char16_t* path);
+bool IsHeldEntryAtPath(const HeldEntry& entry, const char16_t* path);
 
 /// Room for a path on a volume: the longest a volume keeps, and a terminator.
 constexpr size_t kVolumePathCapacity = 32768;

@@ -13,7 +13,7 @@ inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const
 inline wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 
 /// The handle a HeldEntry holds.
-inline HANDLE HandleOf(const HeldEntry& entry) { return reinterpret_cast<HANDLE>(entry.handle); }
+inline HANDLE HandleOf(const HeldEntry& entry) { return entry.handle; }
 
 inline uint64_t Ticks(const FILETIME& time) {
     return (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;

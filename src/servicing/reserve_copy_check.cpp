@@ -256,7 +256,7 @@ class EntriesLeftWalk {
             HeldEntry entry{};
             const char16_t* const name = listing.NameAt(index);
             error = JudgeEntry(folder, name, listing.FactsAt(index).kind, entry);
-            if (error == 0 && entry.handle != 0 && entry.kind == EntryKind::Folder) {
+            if (error == 0 && entry.handle != nullptr && entry.kind == EntryKind::Folder) {
                 error = Descend(entry);
             }
             ReleaseEntry(entry);
@@ -297,7 +297,7 @@ class EntriesLeftWalk {
         FolderLeft* const below = new (std::nothrow) FolderLeft;
         if (!below) return kErrorNotEnoughMemory;
         below->held = entry;
-        entry.handle = 0;
+        entry.handle = nullptr;
         below->above = deepest_;
         deepest_ = below;
         int error = ReadVolumePath(below->held, scratch_);
