@@ -341,6 +341,18 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
     pcReplacingFile();
     Pc().entries.at(inOther).openError = 123;
     ExpectRefusedBeforeTheShell(123);
+    // Rights taken over that the volume does not keep fail; on a volume that keeps no owners
+    // (FAT), a user's leftover is no one's to judge, and nothing is taken over.
+    for (const bool fat : {false, true}) {
+        PcWithFlagOnD();
+        Pc().AddFile(inOther, u"old");
+        Pc().entries.at(inOther).noDacl = true;
+        Pc().SetOwner(other, fat ? user : u"S-1-5-32-544");
+        (fat ? Pc().drivesWithoutOwners : Pc().drivesIgnoringChanges) = u"D";
+        EXPECT_EQ(RunCastorel(), fat ? 0 : 1);
+        EXPECT_EQ(Pc().takenOver,
+                  fat ? std::vector<std::u16string>{} : std::vector<std::u16string>{inOther});
+    }
     pcReplacingFile();
     Pc().SetOwner(other, user);
     Pc().vanishingAfterListing = {other};

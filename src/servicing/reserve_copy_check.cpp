@@ -279,7 +279,7 @@ class EntriesLeftWalk {
         if (entry.kind == EntryKind::Link) return kErrorReparsePointEncountered;
         if (entry.kind == EntryKind::File && entry.names > 1) return kErrorReparsePointEncountered;
         RightsVerdict verdict = RightsVerdict::Open;
-        int error = JudgeRights(entry, verdict);
+        int error = JudgeRights(entry, volume_, verdict);
         if (error != 0) return error;
         if (verdict == RightsVerdict::OwnerUntrusted) return kErrorAccessDenied;
         if (entry.kind == EntryKind::File) {
@@ -289,7 +289,7 @@ class EntriesLeftWalk {
                 return kErrorReparsePointEncountered;
             }
         }
-        return verdict == RightsVerdict::Open ? TakeOverRights(entry) : 0;
+        return verdict == RightsVerdict::Open ? TakeOverRights(entry, volume_) : 0;
     }
 
     // Holds the folder judged while its own entries are.
@@ -321,6 +321,7 @@ class EntriesLeftWalk {
 
     const char16_t* FolderPath() const { return deepest_ ? deepest_->volumePath : topPath_; }
 
+    VolumeOwners volume_;
     FolderLeft* deepest_ = nullptr;
     char16_t* topPath_ = nullptr;
     char16_t* scratch_ = nullptr;  // a path read from the system, of kVolumePathCapacity units

@@ -52,38 +52,42 @@ class AdministratorsOnlyReader final : public SecurityReader {
 
 }  // namespace
 
-// A volume that keeps no rights (FAT) passes whatever was read; it is asked only for rights
-// that would not pass, as asking costs Wine as much as the rest.
-int JudgeRights(const HeldEntry& entry, RightsVerdict& verdict) {
+bool VolumeOwners::Kept(const HeldEntry& entry) {
+    if (known_ == Known::No) known_ = HeldVolumeKeepsOwners(entry) ? Known::Kept : Known::NotKept;
+    return known_ == Known::Kept;
+}
+
+// A volume that keeps no rights (FAT) passes whatever was read.
+int JudgeRights(const HeldEntry& entry, VolumeOwners& volume, RightsVerdict& verdict) {
     AdministratorsOnlyReader reader(entry.kind);
     bool hasDacl = true;
     const int error = ReadSecurity(entry, reader, hasDacl);
     if (error != 0) return error;
     verdict = reader.Judged(hasDacl);
-    if (verdict != RightsVerdict::Closed && !HeldVolumeKeepsOwners(entry)) {
-        verdict = RightsVerdict::Closed;
-    }
+    if (verdict != RightsVerdict::Closed && !volume.Kept(entry)) verdict = RightsVerdict::Closed;
     return 0;
 }
 
-int TakeOverRights(const HeldEntry& entry) {
+int TakeOverRights(const HeldEntry& entry, VolumeOwners& volume) {
     int error = SetAdministratorsRights(entry);
     RightsVerdict verdict = RightsVerdict::Open;
-    if (error == 0) error = JudgeRights(entry, verdict);
+    if (error == 0) error = JudgeRights(entry, volume, verdict);
     return error == 0 && verdict != RightsVerdict::Closed ? kErrorAccessDenied : error;
 }
 
 int JudgeAdministratorsOnly(const HeldEntry& entry) {
+    VolumeOwners volume;
     RightsVerdict verdict = RightsVerdict::Open;
-    const int error = JudgeRights(entry, verdict);
+    const int error = JudgeRights(entry, volume, verdict);
     return error == 0 && verdict != RightsVerdict::Closed ? kErrorAccessDenied : error;
 }
 
 int GuardAdministratorsOnly(const HeldEntry& entry) {
+    VolumeOwners volume;
     RightsVerdict verdict = RightsVerdict::Open;
-    const int error = JudgeRights(entry, verdict);
+    const int error = JudgeRights(entry, volume, verdict);
     if (error != 0 || verdict == RightsVerdict::Closed) return error;
-    return verdict == RightsVerdict::Open ? TakeOverRights(entry) : kErrorAccessDenied;
+    return verdict == RightsVerdict::Open ? TakeOverRights(entry, volume) : kErrorAccessDenied;
 }
 
 int GuardFolder(const char16_t* path, FolderIdentity* identity) {

@@ -15,13 +15,24 @@ enum class RightsVerdict {
     OwnerUntrusted,  // its owner is no administrator, or can't be read
 };
 
+/// Whether the volume of the entries judged keeps owners and rights: asked of the first entry
+/// whose rights would not pass, and then known. Asking costs Wine as much as the rest of a
+/// judgment; the entries of one walk lie on one volume, as a link to another is refused.
+class VolumeOwners {
+  public:
+    bool Kept(const HeldEntry& entry);
+
+  private:
+    enum class Known { No, Kept, NotKept } known_ = Known::No;
+};
+
 /// Judges the held entry's owner and rights as read through its handle. Changes nothing. 0, or
 /// the system's number when they can't be read.
-int JudgeRights(const HeldEntry& entry, RightsVerdict& verdict);
+int JudgeRights(const HeldEntry& entry, VolumeOwners& volume, RightsVerdict& verdict);
 
 /// Gives the held entry, found Open, the administrators' rights and judges it again: 0;
 /// kErrorAccessDenied where it is still not Closed; the system's number.
-int TakeOverRights(const HeldEntry& entry);
+int TakeOverRights(const HeldEntry& entry, VolumeOwners& volume);
 
 /// Whether the held entry is an administrators' alone, changing nothing: 0, kErrorAccessDenied,
 /// or the system's number.
