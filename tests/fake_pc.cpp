@@ -382,8 +382,8 @@ FolderIdentity IdentifyHeld(const HeldEntry& entry) {
     return found && !found->link ? IdentityOfFolder(canonical) : FolderIdentity{false, 0, 0};
 }
 
-int CreateAdministratorsFolder(const char16_t* path, HeldEntry& made) {
-    const std::u16string canonical = Canonical(CheckedPath(path, "CreateAdministratorsFolder"));
+int CreateProtectedFolder(const char16_t* path, const char16_t* rights, HeldEntry& made) {
+    const std::u16string canonical = Canonical(CheckedPath(path, "CreateProtectedFolder"));
     const auto appeared = thePc.appearing.find(canonical);
     if (appeared != thePc.appearing.end()) thePc.entries[canonical] = appeared->second;
     if (thePc.entries.count(canonical) > 0) return kErrorAlreadyExists;
@@ -391,6 +391,7 @@ int CreateAdministratorsFolder(const char16_t* path, HeldEntry& made) {
     thePc.madeFolders.push_back(canonical);
     thePc.AddFolder(canonical);
     thePc.entries.at(canonical).noDacl = IgnoresChanges(canonical);
+    thePc.rightsGiven[canonical] = rights;
     made = Hold(canonical, EntryKind::Folder);
     return 0;
 }
@@ -439,11 +440,12 @@ bool HeldVolumeKeepsOwners(const HeldEntry& entry) {
 }
 
 // A volume that ignores changes answers success and keeps what it had.
-int SetAdministratorsRights(const HeldEntry& entry) {
-    const std::u16string& canonical = HeldPath(entry, "SetAdministratorsRights");
+int SetProtectedRights(const HeldEntry& entry, const char16_t* rights) {
+    const std::u16string& canonical = HeldPath(entry, "SetProtectedRights");
     FakeEntry& found = thePc.entries.at(canonical);
     if (found.rightsError != 0) return found.rightsError;
     thePc.takenOver.push_back(canonical);
+    thePc.rightsGiven[canonical] = rights;
     if (!IgnoresChanges(canonical)) {
         found.noDacl = false;
         found.dacl.clear();

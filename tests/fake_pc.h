@@ -53,8 +53,9 @@ struct FakePc {
     std::vector<std::pair<std::u16string, std::u16string>> shellCopies;  // source, destination
     bool shellErrorsWithoutDialog = false;  // as the last shell copy was asked
     std::vector<std::pair<std::u16string, std::u16string>> appends;  // path, text: every call
-    std::vector<std::u16string> madeFolders;  // by CreateAdministratorsFolder
-    std::vector<std::u16string> takenOver;    // their rights, by SetAdministratorsRights
+    std::vector<std::u16string> madeFolders;                         // by CreateProtectedFolder
+    std::vector<std::u16string> takenOver;                 // their rights, by SetProtectedRights
+    std::map<std::u16string, std::u16string> rightsGiven;  // in SDDL, by path: the last given
     // Put at a path by someone else in the instant before the tool makes a folder there.
     std::map<std::u16string, FakeEntry> appearing;
     std::vector<std::pair<std::u16string, std::u16string>> fileCopies;  // source, destination

@@ -11,6 +11,7 @@
 
 #include "app/run_sequence.h"
 #include "fake_pc.h"
+#include "servicing/reserve_rights.h"
 
 namespace {
 
@@ -158,6 +159,9 @@ TEST(ReserveCopy, TheToolMakesTheMissingReserveFoldersBeforeTheShell) {
     EXPECT_EQ(RunCastorel(), 0);
     EXPECT_EQ(Pc().madeFolders,
               (std::vector<std::u16string>{u"D:\\PRELOAD", u"D:\\PRELOAD\\RM_RESERVE"}));
+    for (const std::u16string& made : Pc().madeFolders) {
+        EXPECT_EQ(Pc().rightsGiven.at(made), kAdministratorsFolderRights);
+    }
 
     PcWithFlagOnD();
     Pc().AddFolder(u"D:\\preload");
@@ -294,6 +298,11 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
                 rights.rightsError = rightsError;
                 RunCastorel();
                 EXPECT_EQ(Pc().takenOver.size(), taken && rightsError == 0);
+                // A folder's rights pass on to all the shell makes in it; a file's are its own.
+                if (taken && rightsError == 0) {
+                    EXPECT_EQ(Pc().rightsGiven.at(judged),
+                              isFile ? kAdministratorsFileRights : kAdministratorsFolderRights);
+                }
                 EXPECT_EQ(UpdateResult(), taken && rightsError != 0
                                               ? "Copy failed with error code [1307]"
                                               : "Copy successfully");

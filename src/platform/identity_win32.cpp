@@ -181,13 +181,13 @@ FolderIdentity IdentifyHeld(const HeldEntry& entry) { return IdentityOf(HandleOf
 // The parent is opened first and must be a real folder: the new folder is made inside that
 // very one, whatever happens to the path meanwhile. It is held for its rights to be read back
 // through the handle that made it.
-int CreateAdministratorsFolder(const char16_t* path, HeldEntry& made) {
+int CreateProtectedFolder(const char16_t* path, const char16_t* rightsText, HeldEntry& made) {
     const HANDLE parent = OpenFolderOf(path);
     if (parent == INVALID_HANDLE_VALUE) return ERROR_PATH_NOT_FOUND;
     DWORD error = kErrorReparsePointEncountered;  // mingw-w64's headers lack its name
     PSECURITY_DESCRIPTOR rights = nullptr;
     if (IdentityOf(parent).known) {
-        error = AdministratorsFolderRights(rights);
+        error = SecurityDescriptorOf(rightsText, rights);
     }
     if (error == 0) {
         const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL;

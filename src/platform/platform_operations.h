@@ -129,13 +129,12 @@ FolderIdentity IdentifyFolderOf(const char16_t* path);
 /// Identifies the held entry: unknown for a file or a link.
 FolderIdentity IdentifyHeld(const HeldEntry& entry);
 
-/// Creates the folder at `path` and holds it, with rights of its own, not inherited:
-/// administrators and SYSTEM may change it and all below it, users may only read and list. It
-/// is created inside its parent folder, opened without following a link; a parent that is
-/// missing, a file or a link fails. Held for reading its rights back. Returns 0;
+/// Creates the folder at `path` and holds it, with the rights given in SDDL as its own, not
+/// inherited. It is created inside its parent folder, opened without following a link; a
+/// parent that is missing, a file or a link fails. Held for reading its rights back. Returns 0;
 /// kErrorAlreadyExists when the name is taken by anything, a link included; otherwise the
 /// system's error number.
-int CreateAdministratorsFolder(const char16_t* path, HeldEntry& made);
+int CreateProtectedFolder(const char16_t* path, const char16_t* rights, HeldEntry& made);
 
 /// Whether a reparse point leads elsewhere: a name surrogate (symbolic link, junction, mount
 /// point), or one whose tag the system did not report. Data deduplication, compression and
@@ -266,12 +265,11 @@ int ReadSecurity(const HeldEntry& entry, SecurityReader& reader, bool& hasDacl);
 /// it can't be told.
 bool HeldVolumeKeepsOwners(const HeldEntry& entry);
 
-/// Gives the held entry, through its handle, the rights a folder CreateAdministratorsFolder
-/// makes has (a folder: passed on to all below it), or a file's (administrators and SYSTEM
-/// full control, users read and execute); protected, so nothing from above is inherited, and
-/// its owner unchanged. The access-denied number when the handle may not change its DACL; else
-/// 0 or the system's number. A volume may answer 0 and keep what it had.
-int SetAdministratorsRights(const HeldEntry& entry);
+/// Gives the held entry, through its handle, the DACL given in SDDL, protected, so nothing from
+/// above is inherited, and its owner unchanged. The access-denied number when the handle may
+/// not change its DACL; else 0 or the system's number. A volume may answer 0 and keep what it
+/// had.
+int SetProtectedRights(const HeldEntry& entry, const char16_t* rights);
 
 // ================================================================================================
 // Files, listings and marks: files_win32.cpp.

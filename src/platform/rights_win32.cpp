@@ -70,22 +70,16 @@ Membership MembershipThroughAuthz(HMODULE authz, PSID sid) {
     return membership;
 }
 
-// Rights of the reserve's folders: full control for Administrators and SYSTEM, read and list
-// for Users, passed down to all below and never inherited from above.
-constexpr const wchar_t* kAdministratorsFolderRights =
-    L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+}  // namespace
 
-// The same for a reserve file: Users may read and execute it.
-constexpr const wchar_t* kAdministratorsFileRights =
-    L"D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
-
-// Rights as a security descriptor, to be freed with LocalFree; 0 or the system's number.
-DWORD SecurityDescriptorOf(const wchar_t* rightsText, PSECURITY_DESCRIPTOR& rights) {
-    return ConvertStringSecurityDescriptorToSecurityDescriptorW(rightsText, SDDL_REVISION_1,
+DWORD SecurityDescriptorOf(const char16_t* rightsText, PSECURITY_DESCRIPTOR& rights) {
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(rightsText), SDDL_REVISION_1,
                                                                 &rights, nullptr)
                ? 0
                : GetLastError();
 }
+
+namespace {
 
 AccessEntry EntryOf(const ACE_HEADER* header) {
     AccessEntry entry{};
@@ -105,7 +99,7 @@ AccessEntry EntryOf(const ACE_HEADER* header) {
 
 // The given rights through the handle, never a new owner; protected, so nothing from above is
 // inherited.
-DWORD SetProtectedDacl(HANDLE handle, const wchar_t* rightsText) {
+DWORD SetProtectedDacl(HANDLE handle, const char16_t* rightsText) {
     PSECURITY_DESCRIPTOR rights = nullptr;
     const DWORD converted = SecurityDescriptorOf(rightsText, rights);
     if (converted != 0) return converted;
@@ -147,10 +141,6 @@ HANDLE OpenToGuard(const char16_t* path, DWORD& access) {
     return handle;
 }
 
-DWORD AdministratorsFolderRights(PSECURITY_DESCRIPTOR& rights) {
-    return SecurityDescriptorOf(kAdministratorsFolderRights, rights);
-}
-
 int ReadSecurity(const HeldEntry& entry, SecurityReader& reader, bool& hasDacl) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -177,11 +167,9 @@ int ReadSecurity(const HeldEntry& entry, SecurityReader& reader, bool& hasDacl) 
 
 bool HeldVolumeKeepsOwners(const HeldEntry& entry) { return KeepsOwners(HandleOf(entry)); }
 
-int SetAdministratorsRights(const HeldEntry& entry) {
+int SetProtectedRights(const HeldEntry& entry, const char16_t* rights) {
     if ((entry.access & WRITE_DAC) == 0) return ERROR_ACCESS_DENIED;
-    return static_cast<int>(SetProtectedDacl(HandleOf(entry), entry.kind == EntryKind::Folder
-                                                                  ? kAdministratorsFolderRights
-                                                                  : kAdministratorsFileRights));
+    return static_cast<int>(SetProtectedDacl(HandleOf(entry), rights));
 }
 
 OwnerAnswer ReadOwner(const char16_t* path, char16_t (&sid)[kSidTextCapacity]) {

@@ -93,5 +93,6 @@ bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf);
 /// granted, WRITE_DAC, shared with no writer; `access` tells what the handle got.
 HANDLE OpenToGuard(const char16_t* path, DWORD& access);
 
-/// The rights of a folder the tool makes, to be freed with LocalFree: 0 or the error number.
-DWORD AdministratorsFolderRights(PSECURITY_DESCRIPTOR& rights);
+/// Rights written in SDDL as a security descriptor, to be freed with LocalFree: 0 or the
+/// system's number.
+DWORD SecurityDescriptorOf(const char16_t* rightsText, PSECURITY_DESCRIPTOR& rights);

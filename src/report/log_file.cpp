@@ -195,7 +195,12 @@ std::optional<FileIdentity> IdentifyFile(const fs::path& path) {
 }
 
 OutputFile::~OutputFile() {
-    if (handle_ != -1) CloseHandle(HandleOf(handle_));
+    if (handle_ != -1 && owned_) CloseHandle(HandleOf(handle_));
+}
+
+void OutputFile::UseStandardOutput() {
+    handle_ = reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE));
+    owned_ = false;
 }
 
 // Shared with everyone, so that a second output naming the same file opens it too and is told
@@ -229,11 +234,16 @@ bool OutputFile::Truncate() const {
            SetEndOfFile(HandleOf(handle_));
 }
 
-bool OutputFile::Write(const char* bytes, size_t count) const {
+bool OutputFile::Write(const char* bytes, size_t count, std::string& reason) const {
     while (count > 0) {
         DWORD written = 0;
         const auto part = static_cast<DWORD>(std::min<size_t>(count, 1u << 30));
-        if (!WriteFile(HandleOf(handle_), bytes, part, &written, nullptr) || written == 0) {
+        if (!WriteFile(HandleOf(handle_), bytes, part, &written, nullptr)) {
+            reason = SystemMessage(GetLastError());
+            return false;
+        }
+        if (written == 0) {
+            reason = "nothing written";
             return false;
         }
         bytes += written;
@@ -377,7 +387,12 @@ std::optional<FileIdentity> IdentifyFile(const fs::path& path) {
 }
 
 OutputFile::~OutputFile() {
-    if (handle_ != -1) close(static_cast<int>(handle_));
+    if (handle_ != -1 && owned_) close(static_cast<int>(handle_));
+}
+
+void OutputFile::UseStandardOutput() {
+    handle_ = STDOUT_FILENO;
+    owned_ = false;
 }
 
 // Made where missing (O_EXCL tells that this open made it); else opened where it leads, a FIFO
@@ -417,11 +432,14 @@ bool OutputFile::Truncate() const {
            (!S_ISREG(information.st_mode) || ftruncate(static_cast<int>(handle_), 0) == 0);
 }
 
-bool OutputFile::Write(const char* bytes, size_t count) const {
+bool OutputFile::Write(const char* bytes, size_t count, std::string& reason) const {
     while (count > 0) {
         const ssize_t written = write(static_cast<int>(handle_), bytes, count);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
+        if (written <= 0) {
+            reason = written < 0 ? std::strerror(errno) : "nothing written";
+            return false;
+        }
         bytes += written;
         count -= static_cast<size_t>(written);
     }

@@ -111,6 +111,9 @@ class OutputFile {
     /// it; false, with `reason` saying why, when it can't be opened or made.
     bool Open(const std::string& name, std::string& reason);
 
+    /// Writes to standard output as it is, never closing it.
+    void UseStandardOutput();
+
     /// Who the opened file is; nothing where the system can't tell (a pipe on Windows).
     const std::optional<FileIdentity>& Identity() const { return identity_; }
 
@@ -120,8 +123,9 @@ class OutputFile {
     /// Empties the file, through the open.
     bool Truncate() const;
 
-    /// Writes all the bytes after those written before; false on a failure.
-    bool Write(const char* bytes, size_t count) const;
+    /// Writes all the bytes after those written before; false on a failure, with `reason`
+    /// saying why.
+    bool Write(const char* bytes, size_t count, std::string& reason) const;
 
     /// Removes a file this open made, through the open where the system allows it, and closes
     /// it; one that was there is only closed.
@@ -129,6 +133,7 @@ class OutputFile {
 
   private:
     intptr_t handle_ = -1;
+    bool owned_ = true;  // false: standard output's, which stays open
     std::optional<FileIdentity> identity_;
     bool made_ = false;
     bool wasThere_ = false;

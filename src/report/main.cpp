@@ -26,7 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// grep's convention: 1 is a log that needs a look, 2 is trouble.
 constexpr int kUsageError = 2;
+constexpr int kTrouble = 2;
 
 // Threads that open and read logs side by side. A local disk serves two cores' worth; a share
 // answers each open after a round trip, so more opens in flight hide the network's wait.
@@ -51,11 +53,12 @@ struct Output {
     std::unique_ptr<OutputFile> file;  // null: standard output
 };
 
-// Writes through an output file's own open, in blocks; remembers a failed write.
+// Writes through an output file's own open, in blocks; remembers why a write failed.
 class OutputBuffer : public std::streambuf {
   public:
     explicit OutputBuffer(OutputFile& file) : file_(file) { setp(block_, block_ + sizeof block_); }
     bool Failed() const { return failed_; }
+    const std::string& Reason() const { return reason_; }
 
   protected:
     int_type overflow(int_type c) override {
@@ -68,7 +71,7 @@ class OutputBuffer : public std::streambuf {
   private:
     bool Flush() {
         const auto count = static_cast<size_t>(pptr() - pbase());
-        if (count > 0 && !file_.Write(pbase(), count)) failed_ = true;
+        if (!failed_ && count > 0 && !file_.Write(pbase(), count, reason_)) failed_ = true;
         setp(block_, block_ + sizeof block_);
         return !failed_;
     }
@@ -76,7 +79,21 @@ class OutputBuffer : public std::streambuf {
     OutputFile& file_;
     char block_[64 * 1024];
     bool failed_ = false;
+    std::string reason_;
 };
+
+// A number of threads as a person writes one: decimal digits and nothing else. Empty, or why
+// it is no count.
+std::string ReadJobs(const std::string& text, size_t& jobs) {
+    constexpr size_t kMostJobs = 256;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        return "--jobs: not a number: " + text;
+    }
+    const size_t significant = text.find_first_not_of('0');
+    const bool fits = significant != std::string::npos && text.size() - significant <= 3;
+    jobs = fits ? std::stoul(text.substr(significant)) : 0;
+    return jobs >= 1 && jobs <= kMostJobs ? "" : "--jobs: not in range 1 to 256: " + text;
+}
 
 void RemoveMadeOutputs(std::vector<Output>& outputs) {
     for (Output& output : outputs) {
@@ -211,6 +228,7 @@ int Report(int argc, char** argv) {
     std::string jsonName;
     std::string htmlName;
     size_t jobs = kDefaultJobs;
+    std::string jobsText;
     std::vector<std::string> paths;
     app.set_version_flag("--version", "castorel-report " CASTOREL_VERSION,
                          "Print the version and end");
@@ -221,9 +239,9 @@ int Report(int argc, char** argv) {
         ->type_name("FILE");
     app.add_option("--html", htmlName, "Write the summary as one self-contained page to FILE")
         ->type_name("FILE");
-    app.add_option("--jobs", jobs, "Open and read logs on N threads (default 8)")
-        ->type_name("N")
-        ->check(CLI::Range(size_t{1}, size_t{256}));
+    const CLI::Option* const jobsOption =
+        app.add_option("--jobs", jobsText, "Open and read logs on N threads, 1 to 256 (default 8)")
+            ->type_name("N");
     app.add_option("PATH", paths, "A log file, or a folder searched for files ending in .log")
         ->required();
     try {
@@ -238,6 +256,10 @@ int Report(int argc, char** argv) {
         std::cerr << "castorel-report: " << TerminalText(ValidUtf8(error.what())) << "\n\n"
                   << app.help();
         return kUsageError;
+    }
+    if (jobsOption->count() > 0) {
+        const std::string wrong = ReadJobs(jobsText, jobs);
+        if (!wrong.empty()) return UsageError(app, wrong);
     }
     std::vector<fs::path> inputs;
     for (const std::string& path : paths) {
@@ -266,14 +288,22 @@ int Report(int argc, char** argv) {
         RemoveMadeOutputs(outputs);
         return UsageError(app, inTheWay);
     }
+    // Standard output too is written through a buffer of its own, so that a failed write is
+    // known with its reason.
+    OutputFile standardOutputFile;
+    standardOutputFile.UseStandardOutput();
+    OutputBuffer standardOutputBuffer(standardOutputFile);
+    std::ostream standardOutput(&standardOutputBuffer);
     std::vector<std::unique_ptr<OutputBuffer>> buffers;
     std::vector<std::unique_ptr<std::ostream>> streams;
+    std::vector<const std::string*> names;
     const auto streamOf = [&](const std::string& option) -> std::ostream* {
         for (Output& output : outputs) {
             if (output.option != option) continue;
-            if (!output.file) return &std::cout;
+            if (!output.file) return &standardOutput;
             buffers.push_back(std::make_unique<OutputBuffer>(*output.file));
             streams.push_back(std::make_unique<std::ostream>(buffers.back().get()));
+            names.push_back(&output.name);
             return streams.back().get();
         }
         return nullptr;
@@ -289,19 +319,25 @@ int Report(int argc, char** argv) {
     }
     if (html) report.PrintPage(*html);
     // A table on standard output keeps it to itself; the summary goes beside it.
-    const bool tableOnStandardOutput = csv == &std::cout || json == &std::cout ||
-                                       html == &std::cout;
-    report.PrintSummary(tableOnStandardOutput ? std::cerr : std::cout);
-    bool written = true;
+    const bool tableOnStandardOutput = csv == &standardOutput || json == &standardOutput ||
+                                       html == &standardOutput;
+    report.PrintSummary(tableOnStandardOutput ? std::cerr : standardOutput);
+    // A report that could not be written whole is trouble, whatever the logs say.
+    int status = report.ExitStatus();
     for (size_t i = 0; i < streams.size(); ++i) {
         streams[i]->flush();
-        written = written && !buffers[i]->Failed();
+        if (!buffers[i]->Failed()) continue;
+        std::cerr << "castorel-report: can't write " << TerminalText(ValidUtf8(*names[i])) << ": "
+                  << buffers[i]->Reason() << "\n";
+        status = kTrouble;
     }
-    if (!written) {
-        std::cerr << "castorel-report: an output could not be written whole\n";
-        return 1;
+    standardOutput.flush();
+    if (standardOutputBuffer.Failed()) {
+        std::cerr << "castorel-report: can't write standard output: "
+                  << standardOutputBuffer.Reason() << "\n";
+        status = kTrouble;
     }
-    return report.ExitStatus();
+    return status;
 }
 
 int Main(int argc, char** argv) {

@@ -69,7 +69,9 @@ int JudgeRights(const HeldEntry& entry, VolumeOwners& volume, RightsVerdict& ver
 }
 
 int TakeOverRights(const HeldEntry& entry, VolumeOwners& volume) {
-    int error = SetAdministratorsRights(entry);
+    int error = SetProtectedRights(entry, entry.kind == EntryKind::Folder
+                                              ? kAdministratorsFolderRights
+                                              : kAdministratorsFileRights);
     RightsVerdict verdict = RightsVerdict::Open;
     if (error == 0) error = JudgeRights(entry, volume, verdict);
     return error == 0 && verdict != RightsVerdict::Closed ? kErrorAccessDenied : error;
@@ -125,7 +127,7 @@ MarkAnswer GuardAndMarkFile(const char16_t* path, uint64_t lastWrite) {
 
 int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {
     HeldEntry folder{};
-    int error = CreateAdministratorsFolder(path, folder);
+    int error = CreateProtectedFolder(path, kAdministratorsFolderRights, folder);
     if (error != 0) return error;
     made = IdentifyHeld(folder);
     error = JudgeAdministratorsOnly(folder);

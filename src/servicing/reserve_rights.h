@@ -7,6 +7,15 @@
 
 #include "platform/platform_operations.h"
 
+/// The rights a folder of the reserve gets: full control for Administrators and SYSTEM, read
+/// and list for Users, passed on to all made below it and never inherited from above.
+inline constexpr const char16_t* kAdministratorsFolderRights =
+    u"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+
+/// The same for a file of the reserve: Users may read and execute it.
+inline constexpr const char16_t* kAdministratorsFileRights =
+    u"D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
+
 /// What an entry's owner and rights leave to administrators.
 enum class RightsVerdict {
     Closed,          // an administrator owns it, and nobody else may change it; or the volume

@@ -1,11 +1,13 @@
 """castorel-report on logs from the field, made by hand: what each run's row says, the CSV and
 JSON read back as a spreadsheet and a log pipeline would, the summary and the exit status."""
+import contextlib
 import csv
 import io
 import json
 import os
 import resource
 import shutil
+import signal
 import subprocess
 import tempfile
 import threading
@@ -220,6 +222,46 @@ class ReportTest(unittest.TestCase):
             self.assertEqual(result.returncode, 2, args)
             self.assertIn(b"castorel-report:", result.stderr)
             self.assertIn(b"Usage:", result.stderr)
+
+    def test_jobs_is_a_decimal_count_from_1_to_256(self):
+        log = self.folder / "Castorel.log"
+        log.write_bytes(utf16(PASSED))
+        for jobs, told in (("0x10", "not a number"), ("+8", "not a number"),
+                           (" 8", "not a number"), ("abc", "not a number"), ("", "not a number"),
+                           ("0", "not in range"), ("257", "not in range"),
+                           ("1" + "0" * 30, "not in range")):
+            with self.subTest(jobs=jobs):
+                result = self.report("--jobs", jobs, log)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn(f"--jobs: {told}".encode(), result.stderr)
+        for jobs in ("1", "0256"):
+            self.assertEqual(self.report("--jobs", jobs, log).returncode, 0)
+
+    def test_an_output_that_cant_be_written_whole_is_trouble_with_its_reason(self):
+        log = self.folder / "Castorel.log"
+        log.write_bytes(utf16(PASSED * 5000))  # a table far larger than a pipe holds
+        for args, stdout, told in ((["--csv", "/dev/full"], subprocess.PIPE, b"/dev/full"),
+                                   (["--csv", "-"], "/dev/full", b"standard output"),
+                                   ([], "/dev/full", b"standard output")):
+            with self.subTest(args), open(stdout, "wb") if isinstance(stdout, str) else \
+                    contextlib.nullcontext(stdout) as target:
+                result = self.report(*args, log, stdout=target)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn(b"can't write " + told + b": No space left on device",
+                              result.stderr)
+        # A reader that goes away: the report ends by SIGPIPE, or, where it is ignored, with 2.
+        for ignored in (False, True):
+            with self.subTest(ignored=ignored):
+                report = subprocess.Popen(
+                    [REPORT, "--csv", "-", str(log)], stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE,
+                    preexec_fn=(lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN))
+                    if ignored else None)
+                report.stdout.close()
+                _, error = report.communicate(timeout=60)
+                self.assertEqual(report.returncode, 2 if ignored else -signal.SIGPIPE)
+                if ignored:
+                    self.assertIn(b"can't write standard output: Broken pipe", error)
 
     def test_outputs_never_write_over_a_log_or_each_other(self):
         log = self.folder / "pc" / "Castorel.log"
