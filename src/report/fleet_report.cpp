@@ -172,8 +172,10 @@ LogReading ReadLog(const Input& input, bool csv, bool json) {
     const std::unique_ptr<LogFile> file = OpenLog(input, reading);
     if (!file) return reading;
     if (file->Left() > kReadAhead) {
+        // Named by its path alone, so that it holds no folder open while it waits.
         reading.kind = LogReading::Kind::Large;
         reading.input = input;
+        reading.input.folder.reset();
         return reading;
     }
     const bool read = ReadRuns(*file, reading, [&](const Run& run) {
@@ -221,11 +223,17 @@ void FleetReport::Add(LogReading& reading) {
 }
 
 // A large log, opened again and read here a chunk at a time, its rows written as each run ends.
+// The log read must be the file judged when it was first opened, which no output is.
 void FleetReport::AddLarge(LogReading& reading) {
     LogReading opened;
     const std::unique_ptr<LogFile> file = OpenLog(reading.input, opened);
+    opened.named = reading.named;
     if (!file) {
         Add(opened);
+        return;
+    }
+    if (!(opened.identity == reading.identity)) {
+        Unreadable(opened.shown, "replaced while the report ran");
         return;
     }
     std::string csv;

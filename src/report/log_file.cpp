@@ -195,6 +195,7 @@ std::optional<FileIdentity> IdentifyFile(const fs::path& path) {
 }
 
 OutputFile::~OutputFile() {
+    Abandon();
     if (handle_ != -1 && owned_) CloseHandle(HandleOf(handle_));
 }
 
@@ -224,21 +225,49 @@ bool OutputFile::Open(const std::string& name, std::string& reason) {
     made_ = GetLastError() != ERROR_ALREADY_EXISTS;
     handle_ = reinterpret_cast<intptr_t>(file);
     identity_ = IdentityOfHandle(file);
-    wasThere_ = !made_ && GetFileType(file) == FILE_TYPE_DISK;
-    return true;
+    return GetFileType(file) != FILE_TYPE_DISK || WriteBeside(reason);
 }
 
-bool OutputFile::Truncate() const {
-    LARGE_INTEGER start{};
-    return SetFilePointerEx(HandleOf(handle_), start, nullptr, FILE_BEGIN) &&
-           SetEndOfFile(HandleOf(handle_));
+// Beside the file the name leads to, by its final path: a link's target is what is replaced.
+bool OutputFile::WriteBeside(std::string& reason) {
+    std::wstring final(32768, L'\0');
+    const DWORD length = GetFinalPathNameByHandleW(HandleOf(handle_), final.data(),
+                                                   static_cast<DWORD>(final.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= final.size()) {
+        reason = SystemMessage(GetLastError());
+        return false;
+    }
+    final.resize(length);
+    target_ = final;
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        besidePath_ = target_.parent_path() / (L"." + target_.filename().wstring() + L"." +
+                                               std::to_wstring(GetCurrentProcessId()) + L"." +
+                                               std::to_wstring(attempt) + L".part");
+        const HANDLE beside = CreateFileW(besidePath_.c_str(), GENERIC_WRITE | DELETE,
+                                          FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (beside != INVALID_HANDLE_VALUE) {
+            beside_ = reinterpret_cast<intptr_t>(beside);
+            besideIdentity_ = IdentityOfHandle(beside);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    reason = "can't write beside it: " + SystemMessage(GetLastError());
+    return false;
+}
+
+bool OutputFile::Writes(const FileIdentity& identity) const {
+    return identity_ == identity || besideIdentity_ == identity;
 }
 
 bool OutputFile::Write(const char* bytes, size_t count, std::string& reason) const {
+    const HANDLE file = HandleOf(beside_ != -1 ? beside_ : handle_);
     while (count > 0) {
         DWORD written = 0;
         const auto part = static_cast<DWORD>(std::min<size_t>(count, 1u << 30));
-        if (!WriteFile(HandleOf(handle_), bytes, part, &written, nullptr)) {
+        if (!WriteFile(file, bytes, part, &written, nullptr)) {
             reason = SystemMessage(GetLastError());
             return false;
         }
@@ -252,14 +281,40 @@ bool OutputFile::Write(const char* bytes, size_t count, std::string& reason) con
     return true;
 }
 
-void OutputFile::RemoveIfMade() {
-    if (handle_ == -1) return;
-    if (made_) {
-        FILE_DISPOSITION_INFO remove{TRUE};
-        SetFileInformationByHandle(HandleOf(handle_), FileDispositionInfo, &remove, sizeof remove);
-    }
+// The file at the name is closed first: Windows replaces no file that is still open.
+bool OutputFile::Finish(std::string& reason) {
+    if (beside_ == -1) return true;
     CloseHandle(HandleOf(handle_));
     handle_ = -1;
+    made_ = false;
+    const std::wstring target = target_.wstring();
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    memcpy(rename->FileName, target.data(), rename->FileNameLength);
+    if (!SetFileInformationByHandle(HandleOf(beside_), FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()))) {
+        reason = SystemMessage(GetLastError());
+        return false;
+    }
+    CloseHandle(HandleOf(beside_));
+    beside_ = -1;
+    return true;
+}
+
+void OutputFile::Abandon() {
+    FILE_DISPOSITION_INFO remove{TRUE};
+    if (beside_ != -1) {
+        SetFileInformationByHandle(HandleOf(beside_), FileDispositionInfo, &remove, sizeof remove);
+        CloseHandle(HandleOf(beside_));
+        beside_ = -1;
+    }
+    if (handle_ != -1 && owned_ && made_) {
+        SetFileInformationByHandle(HandleOf(handle_), FileDispositionInfo, &remove, sizeof remove);
+        made_ = false;
+    }
 }
 
 std::optional<FileIdentity> StandardOutputIdentity() {
@@ -387,7 +442,9 @@ std::optional<FileIdentity> IdentifyFile(const fs::path& path) {
 }
 
 OutputFile::~OutputFile() {
+    Abandon();
     if (handle_ != -1 && owned_) close(static_cast<int>(handle_));
+    if (folder_ != -1) close(static_cast<int>(folder_));
 }
 
 void OutputFile::UseStandardOutput() {
@@ -420,21 +477,59 @@ bool OutputFile::Open(const std::string& name, std::string& reason) {
         return false;
     }
     identity_ = IdentityOf(information);
-    wasThere_ = !made_ && S_ISREG(information.st_mode);
-    std::error_code error;
-    if (made_) madePath_ = fs::canonical(name, error);
-    return true;
+    if (!S_ISREG(information.st_mode) || WriteBeside(reason)) return true;
+    if (made_ && IdentifyFile(name) == identity_) unlink(name.c_str());
+    made_ = false;
+    return false;
 }
 
-bool OutputFile::Truncate() const {
+// Where the file opened lies is read from its open, not its name, which another may change;
+// its folder is held, and must still hold it by that name. The file beside it gets the mode of
+// the one it replaces, which the open made or found.
+bool OutputFile::WriteBeside(std::string& reason) {
+    std::error_code error;
+    target_ = fs::read_symlink("/proc/self/fd/" + std::to_string(handle_), error);
+    const int folder = error || !target_.is_absolute() ? -1
+                                                       : open(target_.parent_path().c_str(),
+                                                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat information {};
-    return fstat(static_cast<int>(handle_), &information) == 0 &&
-           (!S_ISREG(information.st_mode) || ftruncate(static_cast<int>(handle_), 0) == 0);
+    struct stat there {};
+    if (folder < 0 || fstat(static_cast<int>(handle_), &information) != 0 ||
+        fstatat(folder, target_.filename().c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !(IdentityOf(there) == IdentityOf(information))) {
+        if (folder >= 0) close(folder);
+        reason = "can't tell where it lies";
+        return false;
+    }
+    folder_ = folder;
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        besidePath_ = "." + target_.filename().native() + "." + std::to_string(getpid()) + "." +
+                      std::to_string(attempt) + ".part";
+        const int beside = openat(folder, besidePath_.c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (beside >= 0) {
+            beside_ = beside;
+            fchmod(beside, information.st_mode & 07777);
+            struct stat besideInformation {};
+            if (fstat(beside, &besideInformation) == 0) {
+                besideIdentity_ = IdentityOf(besideInformation);
+            }
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    reason = std::string("can't write beside it: ") + std::strerror(errno);
+    return false;
+}
+
+bool OutputFile::Writes(const FileIdentity& identity) const {
+    return identity_ == identity || besideIdentity_ == identity;
 }
 
 bool OutputFile::Write(const char* bytes, size_t count, std::string& reason) const {
+    const int file = static_cast<int>(beside_ != -1 ? beside_ : handle_);
     while (count > 0) {
-        const ssize_t written = write(static_cast<int>(handle_), bytes, count);
+        const ssize_t written = write(file, bytes, count);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
             reason = written < 0 ? std::strerror(errno) : "nothing written";
@@ -446,14 +541,42 @@ bool OutputFile::Write(const char* bytes, size_t count, std::string& reason) con
     return true;
 }
 
-// Linux removes by name only: the name is removed while it still leads to the file made.
-void OutputFile::RemoveIfMade() {
-    if (handle_ == -1) return;
-    if (made_ && !madePath_.empty() && IdentifyFile(madePath_) == identity_) {
-        unlink(madePath_.c_str());
+bool OutputFile::Finish(std::string& reason) {
+    if (beside_ == -1) return true;
+    const int folder = static_cast<int>(folder_);
+    if (renameat(folder, besidePath_.c_str(), folder, target_.filename().c_str()) != 0) {
+        reason = std::strerror(errno);
+        return false;
     }
-    close(static_cast<int>(handle_));
-    handle_ = -1;
+    close(static_cast<int>(beside_));
+    beside_ = -1;
+    made_ = false;
+    return true;
+}
+
+namespace {
+
+// Removes the name from the folder while it still names the file of that identity.
+void RemoveIfStill(int folder, const fs::path& name, const std::optional<FileIdentity>& identity) {
+    struct stat information {};
+    if (fstatat(folder, name.c_str(), &information, AT_SYMLINK_NOFOLLOW) == 0 &&
+        IdentityOf(information) == identity) {
+        unlinkat(folder, name.c_str(), 0);
+    }
+}
+
+}  // namespace
+
+// A file made at the name is removed only where it is written beside, which a regular file
+// made always is.
+void OutputFile::Abandon() {
+    if (beside_ == -1) return;
+    const int folder = static_cast<int>(folder_);
+    RemoveIfStill(folder, besidePath_, besideIdentity_);
+    if (made_) RemoveIfStill(folder, target_.filename(), identity_);
+    close(static_cast<int>(beside_));
+    beside_ = -1;
+    made_ = false;
 }
 
 std::optional<FileIdentity> StandardOutputIdentity() {

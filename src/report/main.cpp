@@ -95,9 +95,9 @@ std::string ReadJobs(const std::string& text, size_t& jobs) {
     return jobs >= 1 && jobs <= kMostJobs ? "" : "--jobs: not in range 1 to 256: " + text;
 }
 
-void RemoveMadeOutputs(std::vector<Output>& outputs) {
+void AbandonOutputs(std::vector<Output>& outputs) {
     for (Output& output : outputs) {
-        if (output.file) output.file->RemoveIfMade();
+        if (output.file) output.file->Abandon();
     }
 }
 
@@ -113,7 +113,7 @@ std::string OpenOutputs(std::vector<Output>& outputs) {
             return "can't write " + output.name + ": " + reason;
         }
         if (standardOutput && output.file->Identity() == standardOutput) {
-            output.file->RemoveIfMade();
+            output.file->Abandon();
             output.file.reset();
         }
     }
@@ -138,7 +138,7 @@ std::string OutputThatIs(const std::vector<Output>& outputs,
                          const std::optional<FileIdentity>& identity) {
     if (!identity) return "";
     for (const Output& output : outputs) {
-        if (output.file && output.file->Identity() == identity) {
+        if (output.file && output.file->Writes(*identity)) {
             return std::string(output.option) + " names a log to read: " + output.name;
         }
     }
@@ -148,31 +148,13 @@ std::string OutputThatIs(const std::vector<Output>& outputs,
     return "";
 }
 
-// Whether a log found by the walk can be an output: one that was there before (a log's second
-// name, a link to one), standard output's file, or one made where the walk looks.
-bool OutputsMayBeLogs(const std::vector<Output>& outputs, const std::vector<fs::path>& paths) {
-    if (StandardOutputIsRegularFile()) return true;
-    for (const Output& output : outputs) {
-        if (!output.file) continue;
-        if (output.file->WasThere()) return true;
-        std::error_code error;
-        const fs::path made = fs::weakly_canonical(fs::u8path(output.name), error);
-        for (const fs::path& path : paths) {
-            const fs::path root = fs::weakly_canonical(path, error);
-            const auto [end, _] = std::mismatch(root.begin(), root.end(), made.begin(), made.end());
-            if (end == root.end()) return true;
-        }
-    }
-    return false;
-}
-
-// Every log the walk finds, asked who it is before anything is written: empty, or the clash.
-std::string LogThatIsAnOutput(const std::vector<Output>& outputs,
-                              const std::vector<fs::path>& paths) {
-    // Standard output may be a log only where it is a regular file; asked once, not per log.
-    const std::optional<FileIdentity> standardOutputFile = StandardOutputIsRegularFile()
-                                                               ? StandardOutputIdentity()
-                                                               : std::nullopt;
+// Standard output is written as the logs are read, so where it is a regular file, which may be
+// a log, every log the walk finds is asked who it is before anything is written: empty, or the
+// clash. Other outputs are written beside their names, and each log is asked as it is read.
+std::string LogThatIsStandardOutput(const std::vector<Output>& outputs,
+                                    const std::vector<fs::path>& paths) {
+    if (!StandardOutputIsRegularFile()) return "";
+    const std::optional<FileIdentity> standardOutputFile = StandardOutputIdentity();
     FleetWalk walk(paths);
     Input input;
     while (walk.Next(input)) {
@@ -276,16 +258,9 @@ int Report(int argc, char** argv) {
         if (!name->empty()) outputs.push_back({option, *name, nullptr});
     }
     std::string inTheWay = OpenOutputs(outputs);
-    if (inTheWay.empty() && OutputsMayBeLogs(outputs, inputs)) {
-        inTheWay = LogThatIsAnOutput(outputs, inputs);
-    }
-    for (Output& output : outputs) {
-        if (inTheWay.empty() && output.file && !output.file->Truncate()) {
-            inTheWay = "can't write " + output.name;
-        }
-    }
+    if (inTheWay.empty()) inTheWay = LogThatIsStandardOutput(outputs, inputs);
     if (!inTheWay.empty()) {
-        RemoveMadeOutputs(outputs);
+        AbandonOutputs(outputs);
         return UsageError(app, inTheWay);
     }
     // Standard output too is written through a buffer of its own, so that a failed write is
@@ -314,7 +289,7 @@ int Report(int argc, char** argv) {
     FleetReport report(csv, json);
     std::string clash;
     if (!ReadFleet(report, inputs, jobs, outputs, csv != nullptr, json != nullptr, clash)) {
-        RemoveMadeOutputs(outputs);
+        AbandonOutputs(outputs);
         return UsageError(app, clash);
     }
     if (html) report.PrintPage(*html);
@@ -322,7 +297,8 @@ int Report(int argc, char** argv) {
     const bool tableOnStandardOutput = csv == &standardOutput || json == &standardOutput ||
                                        html == &standardOutput;
     report.PrintSummary(tableOnStandardOutput ? std::cerr : standardOutput);
-    // A report that could not be written whole is trouble, whatever the logs say.
+    // A report that could not be written whole is trouble, whatever the logs say, and replaces
+    // no output; one written whole takes each output's place.
     int status = report.ExitStatus();
     for (size_t i = 0; i < streams.size(); ++i) {
         streams[i]->flush();
@@ -330,6 +306,17 @@ int Report(int argc, char** argv) {
         std::cerr << "castorel-report: can't write " << TerminalText(ValidUtf8(*names[i])) << ": "
                   << buffers[i]->Reason() << "\n";
         status = kTrouble;
+    }
+    for (Output& output : outputs) {
+        std::string reason;
+        if (!output.file) continue;
+        if (status == kTrouble) {
+            output.file->Abandon();
+        } else if (!output.file->Finish(reason)) {
+            std::cerr << "castorel-report: can't write " << TerminalText(ValidUtf8(output.name))
+                      << ": " << reason << "\n";
+            status = kTrouble;
+        }
     }
     standardOutput.flush();
     if (standardOutputBuffer.Failed()) {

@@ -11,6 +11,7 @@ import signal
 import subprocess
 import tempfile
 import threading
+import time
 import unittest
 from pathlib import Path
 
@@ -262,6 +263,43 @@ class ReportTest(unittest.TestCase):
                 self.assertEqual(report.returncode, 2 if ignored else -signal.SIGPIPE)
                 if ignored:
                     self.assertIn(b"can't write standard output: Broken pipe", error)
+
+    def test_an_output_is_replaced_only_by_a_report_written_whole(self):
+        log = self.folder / "Castorel.log"
+        log.write_bytes(utf16(PASSED * 40_000))
+        earlier = self.folder / "fleet.csv"
+        earlier.write_bytes(b"an earlier report\r\n" * 10_000)
+        earlier.chmod(0o640)
+
+        def left():
+            return sorted(p.name for p in self.folder.iterdir())
+
+        def too_little_room():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1_000_000, 1_000_000))
+        result = subprocess.run([REPORT, "--csv", str(earlier), str(log)], capture_output=True,
+                                preexec_fn=too_little_room, check=False, timeout=60)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"can't write " + bytes(earlier) + b": File too large", result.stderr)
+        self.assertEqual(earlier.read_bytes(), b"an earlier report\r\n" * 10_000)
+        self.assertEqual(left(), ["Castorel.log", "fleet.csv"])
+        # Killed while it writes: what was there stays.
+        report = subprocess.Popen([REPORT, "--csv", str(earlier), str(log)],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 30
+        while not any(p.name.endswith(".part") and p.stat().st_size > 0
+                      for p in self.folder.iterdir()):
+            self.assertLess(time.monotonic(), deadline, "nothing was written")
+        report.kill()
+        report.wait()
+        self.assertEqual(earlier.read_bytes(), b"an earlier report\r\n" * 10_000)
+        for part in self.folder.glob(".fleet.csv.*.part"):
+            part.unlink()
+        # Written whole, it takes the earlier report's place and keeps its mode.
+        self.assertEqual(self.report("--csv", earlier, log).returncode, 0)
+        self.assertEqual(earlier.read_bytes().count(b"\r\n"), 40_001)
+        self.assertEqual(earlier.stat().st_mode & 0o777, 0o640)
+        self.assertEqual(left(), ["Castorel.log", "fleet.csv"])
 
     def test_outputs_never_write_over_a_log_or_each_other(self):
         log = self.folder / "pc" / "Castorel.log"
