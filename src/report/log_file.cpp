@@ -124,19 +124,41 @@ std::shared_ptr<const Folder> Folder::Open(const Folder*, const Name& path, cons
     return folder;
 }
 
-bool Folder::List(std::vector<Entry>& entries, std::string& reason) const {
-    std::error_code error;
-    for (fs::directory_iterator it(path_, error), end; !error && it != end; it.increment(error)) {
-        // The listing's own kind of each entry, asked of the system again only where it lacks it.
-        std::error_code kind;
-        const fs::file_type type = it->is_symlink(kind)        ? fs::file_type::symlink
-                                   : it->is_directory(kind)    ? fs::file_type::directory
-                                   : it->is_regular_file(kind) ? fs::file_type::regular
-                                                               : fs::file_type::unknown;
-        entries.push_back({it->path().filename().native(), type});
+namespace {
+
+// A reparse point that stands for another place (a junction, a symbolic link, a mount point; or
+// one whose tag the system does not give) is listed as a link, which the walk never enters:
+// other reparse points (deduplicated, compressed, cloud files) are what they hold.
+fs::file_type TypeListed(const WIN32_FIND_DATAW& found) {
+    constexpr DWORD kNameSurrogate = 0x20000000;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        (found.dwReserved0 == 0 || (found.dwReserved0 & kNameSurrogate) != 0)) {
+        return fs::file_type::symlink;
     }
-    if (error) reason = error.message();
-    return !error;
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? fs::file_type::directory
+                                                                    : fs::file_type::regular;
+}
+
+}  // namespace
+
+bool Folder::List(std::vector<Entry>& entries, std::string& reason) const {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileExW((path_ / L"*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr,
+                                           FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) {
+        reason = SystemMessage(GetLastError());
+        return false;
+    }
+    do {
+        const Name name = found.cFileName;
+        if (name != L"." && name != L"..") entries.push_back({name, TypeListed(found)});
+    } while (FindNextFileW(search, &found));
+    const DWORD ended = GetLastError();
+    FindClose(search);
+    if (ended == ERROR_NO_MORE_FILES) return true;
+    reason = SystemMessage(ended);
+    return false;
 }
 
 std::optional<FileIdentity> Folder::Identify(const Name& name) const {

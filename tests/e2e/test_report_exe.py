@@ -1,6 +1,7 @@
 """castorel-report.exe under Wine: a folder of logs whose PCs are named in several scripts reads
 into the same CSV and JSON as the Linux build's (the paths' separators aside), with the same
-exit status; a link to /dev/zero among them ends as no log; outputs that name one file or a log,
+exit status; a link to /dev/zero among them ends as no log; links to folders are not entered;
+outputs that name one file or a log,
 by any spelling the system takes for it, are refused; and its version is the kit's."""
 import os
 import re
@@ -59,6 +60,20 @@ class ReportExeTest(unittest.TestCase):
             if option:
                 self.assertEqual(len(rows.splitlines()), len(FLEET) + (option == "--csv"))
         self.assertIn(b"zero.log: a device, not a regular file", rows)
+
+    def test_links_to_folders_are_never_entered(self):
+        """A link that loops back into the fleet, and one that leads out of it: the walk counts
+        neither, as the Linux build does."""
+        fleet = self.pc.windows_path("C:\\fleet")
+        os.symlink("..", fleet / "PC-001" / "back")
+        outside = self.pc.put_folder("C:\\outside")
+        (outside / "pc9").mkdir()
+        (outside / "pc9" / "Castorel.log").write_bytes(FLEET["PC-001"])
+        os.symlink(outside, fleet / "elsewhere")
+        rows, status = self.report("--csv", "-", "fleet")
+        self.assertEqual(len(rows.splitlines()), len(FLEET) + 1)
+        self.assertNotIn(b"outside", rows)
+        self.assertEqual(status, 1)  # the failed copy's log, as without the links
 
     def test_outputs_that_name_one_file_or_a_log_are_refused(self):
         log = self.pc.windows_path("C:\\fleet\\PC-001\\Castorel.log")
