@@ -42,8 +42,28 @@ constexpr size_t kBatch = 64;
 constexpr size_t kBatchesPerJob = 4;
 
 // Files the process holds open beside the logs in flight and the threads' own: standard
-// streams, outputs, a folder for each level of the walk, a large log opened again.
-constexpr size_t kFilesBeside = 64;
+// streams, each output with the file written beside it and its folder, a folder for each level
+// of the walk, a large log opened again.
+constexpr size_t kFilesBeside = 32;
+
+// How the logs in flight keep within the files the process may hold open: each holds its
+// folder open until it is read, and a thread reading one holds the log too.
+struct Flight {
+    size_t jobs;    // threads, no more than can each hold a log open
+    size_t batch;   // logs handed to a thread at a time
+    size_t window;  // batches in flight, besides the one the walk is filling
+};
+
+Flight FlightWithin(size_t jobs) {
+    const size_t allowed = OpenFilesAllowed(jobs * kBatchesPerJob * kBatch + kFilesBeside + jobs);
+    const size_t spare = std::max(allowed > kFilesBeside ? allowed - kFilesBeside : 0, size_t{2});
+    Flight flight{};
+    flight.jobs = std::min(jobs, spare / 2);
+    const size_t logs = spare - flight.jobs;
+    flight.batch = std::clamp(logs / (flight.jobs * kBatchesPerJob + 1), size_t{1}, kBatch);
+    flight.window = std::max(logs / flight.batch, size_t{2}) - 1;
+    return flight;
+}
 
 // One output as asked for: its option, its name, and the file opened for it; standard output
 // for `-`, and for a name that leads to standard output's own file (`/dev/stdout`).
@@ -184,13 +204,10 @@ bool ReadFleet(FleetReport& report, const std::vector<fs::path>& paths, size_t j
     FleetWalk walk(paths);
     const bool anyFile = std::any_of(outputs.begin(), outputs.end(),
                                      [](const Output& output) { return output.file != nullptr; });
-    // Each log in flight holds its folder open (fleet_walk.h), so the window holds no more of
-    // them than the process may keep open.
-    const size_t beside = kFilesBeside + jobs;
-    const size_t allowed = OpenFilesAllowed(jobs * kBatchesPerJob * kBatch + beside);
-    const size_t window = std::max(allowed > beside ? (allowed - beside) / kBatch : 0, size_t{1});
+    const Flight flight = FlightWithin(jobs);
     MapInOrder<Input, LogReading>(
-        jobs, window, kBatch, [&walk](Input& input) { return walk.Next(input); },
+        flight.jobs, flight.window, flight.batch,
+        [&walk](Input& input) { return walk.Next(input); },
         [csv, json](const Input& input) { return FleetReport::ReadInput(input, csv, json); },
         [&](LogReading& reading) {
             if (anyFile) clash = OutputThatIs(outputs, std::nullopt, reading.identity);

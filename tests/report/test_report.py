@@ -152,6 +152,8 @@ class ReportTest(unittest.TestCase):
                                  expected)
                 self.assertEqual([r["run"] for r in rows],
                                  [str(n) for n in range(1, len(expected) + 1)])
+                # The banner's MM/DD/YY and time, as ISO 8601.
+                self.assertEqual(rows[0]["started"], "2018-03-07T09:05:02")
 
     def test_a_log_cut_at_every_byte_of_its_last_record(self):
         log = utf16(FAILED + PASSED)
@@ -411,19 +413,32 @@ class ReportTest(unittest.TestCase):
                           (str(fleet / "b" / "Castorel.log"), "")])
 
     def test_a_fleet_of_more_folders_than_the_process_may_hold_open_is_read_whole(self):
-        """Each log waiting to be read holds its folder open: the logs in flight keep within
-        the limit on open files, however many threads."""
-        for pc in range(400):
-            (self.folder / f"PC{pc:03}").mkdir()
-            (self.folder / f"PC{pc:03}" / "Castorel.log").write_bytes(utf16(PASSED))
-        # A limit the report can't raise, and one it must raise to read a single batch.
-        for limits in ((200, 200), (24, 4096)):
-            result = subprocess.run(
-                [REPORT, "--jobs", "8", "--csv", "-", str(self.folder)], capture_output=True,
-                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, limits),
-                check=False, timeout=60)
-            self.assertEqual(result.returncode, 0, (limits, result.stdout[-300:]))
-            self.assertEqual(result.stdout.count(b"\r\n"), 401)
+        """Each log waiting to be read holds its folder open, and a thread reading one the log:
+        the logs in flight keep within the limit on open files, whatever the threads, and a log
+        over 1 MiB holds nothing open while it waits to be written."""
+        small = self.folder / "small" / "seed"
+        small.parent.mkdir()
+        small.write_bytes(utf16(PASSED))
+        big = self.folder / "big" / "seed"
+        big.parent.mkdir()
+        big.write_bytes(utf16(PASSED * (1_100_000 // len(utf16(PASSED)))))
+        for seed, sites, pcs in ((small, 10, 100), (big, 1, 80)):
+            for site in range(sites):
+                for pc in range(pcs):
+                    (seed.parent / f"S{site}" / f"PC{pc:03}").mkdir(parents=True)
+                    os.link(seed, seed.parent / f"S{site}" / f"PC{pc:03}" / "Castorel.log")
+        # Limits the report can't raise, and one it must raise to read a single batch.
+        for fleet, jobs, limits in (("small", "8", (64, 64)), ("small", "2", (64, 64)),
+                                    ("small", "256", (64, 64)), ("small", "8", (24, 4096)),
+                                    ("big", "8", (64, 64))):
+            with self.subTest(fleet=fleet, jobs=jobs, limits=limits):
+                result = subprocess.run(
+                    [REPORT, "--jobs", jobs, "--csv", os.devnull, str(self.folder / fleet)],
+                    capture_output=True, check=False, timeout=120,
+                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, limits))
+                self.assertEqual(result.returncode, 0, result.stdout[-300:])
+                logs = 1000 if fleet == "small" else 80
+                self.assertIn(f"Read {logs} logs".encode(), result.stdout)
 
     def test_the_terminal_gets_text_and_the_tables_every_unreadable_file(self):
         forged = ("a\x1b[2J\x07\r\x7f\x9b\nserviced (PASS, copied)          999" + INVISIBLE +
