@@ -2,10 +2,10 @@
 """castorel-report on a fleet of a million logs against the floor of reading the same bytes.
 Makes the fleet cheaply, in a scratch folder: LOGS logs as SITE/PC/Castorel.log, 1,000 PCs a
 site, each a hard link to a copy of one of the real logs of tests/fuzz/corpus (logs the tool
-wrote under Wine). Then times `castorel-report --csv F --json F` (F made anew) on it against
-`find FLEET -name '*.log' -print0 | xargs -0 cat >/dev/null`, warm, the two alternating and
-which goes first alternating too, and prints both medians and the median and range of the
-per-round ratios. Last, the report's peak memory (/usr/bin/time -v) on the first 100,000 logs
+wrote under Wine). Then times `castorel-report --csv F --json F`, into outputs made anew and
+into the ones the run before left (a nightly report's), against `find FLEET -name '*.log'
+-print0 | xargs -0 cat >/dev/null`, warm, the three taking turns and which goes first turning
+too, and prints the medians and the median and range of each report's per-round ratios. Last, the report's peak memory (/usr/bin/time -v) on the first 100,000 logs
 (their 100 sites), on all of them, and on one log of 1 GiB.
 Usage: report_benchmark.py REPORT ROUNDS SCRATCH_FOLDER [LOGS] [JOBS]"""
 import os
@@ -56,8 +56,7 @@ def make_big_log(path, size=1 << 30):
 
 
 def timed(command, removed=()):
-    """Seconds the command takes, with `removed` gone first: outputs made anew, as a report's
-    usually are (one over an existing output first asks every log who it is)."""
+    """Seconds the command takes, with `removed` gone first: outputs made anew."""
     for path in removed:
         path.unlink(missing_ok=True)
     start = time.perf_counter()
@@ -82,19 +81,21 @@ def main():
     outputs = ["--csv", str(made[0]), "--json", str(made[1])]
     command = [report, *jobs, *outputs, str(fleet)]
     read = ["sh", "-c", f"find '{fleet}' -name '*.log' -print0 | xargs -0 cat >/dev/null"]
-    timed(read)  # the files in the page cache for both
-    times = {"report": [], "cat": []}
+    timed(read)  # the files in the page cache for all
+    timed(command)  # outputs there for the first report into existing ones
+    runs = [("new outputs", command, made), ("existing outputs", command, ()), ("cat", read, ())]
+    times = {name: [] for name, _, _ in runs}
     for round_number in range(rounds):
-        pair = [("report", command, made), ("cat", read, ())]
-        for name, each, removed in pair[:: 1 if round_number % 2 == 0 else -1]:
+        turn = round_number % len(runs)
+        for name, each, removed in runs[turn:] + runs[:turn]:
             times[name].append(timed(each, removed))
-    ratios = [ours / floor for ours, floor in zip(times["report"], times["cat"])]
-    print(f"{logs:,} logs in {logs // PCS_PER_SITE:,} sites, {rounds} rounds alternating:")
-    print(f"  castorel-report {' '.join(jobs + ['--csv F --json F'])}, median "
-          f"{statistics.median(times['report']):.2f} s")
+    print(f"{logs:,} logs in {logs // PCS_PER_SITE:,} sites, {rounds} rounds taking turns:")
     print(f"  find | xargs cat, median {statistics.median(times['cat']):.2f} s")
-    print(f"  per-round ratio report / cat: median {statistics.median(ratios):.2f}, "
-          f"range {min(ratios):.2f} to {max(ratios):.2f}")
+    for name in ("new outputs", "existing outputs"):
+        ratios = [ours / floor for ours, floor in zip(times[name], times["cat"])]
+        print(f"  castorel-report {' '.join(jobs + ['--csv F --json F'])} into {name}, median "
+              f"{statistics.median(times[name]):.2f} s; per-round ratio report / cat: median "
+              f"{statistics.median(ratios):.2f}, range {min(ratios):.2f} to {max(ratios):.2f}")
     first_sites = sorted(fleet.iterdir())[:100]
     small = [report, *jobs, *outputs, *map(str, first_sites)]
     print(f"  peak memory: {min(logs, 100_000):,} logs {peak_memory_mib(small):.1f} MiB, "
