@@ -65,48 +65,67 @@ std::string ErrorText(long long error) {
 
 }  // namespace
 
-FleetReport::FleetReport(std::ostream* csv, std::ostream* json) : csv_(csv), json_(json) {
-    if (csv_) {
-        *csv_
-            << "\xEF\xBB\xBF"
-               "log,run,started,fixed_drives,recovery_drive,copy,error,companion,result,notes\r\n";
-    }
-}
-
 namespace {
 
 // A log this large is read where its rows are written, a chunk at a time, rather than ahead on
 // another thread: its rows are never held whole.
 constexpr uint64_t kReadAhead = uint64_t{1} << 20;
 
+// The tables' columns, in their order, with a run's values: the CSV's header names them, its rows
+// hold them, and each JSON line has them as its keys. An empty text is null.
+nlohmann::ordered_json Columns(const std::string& log, const Run& run) {
+    const auto textOrNull = [](const std::string& text) {
+        return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+    };
+    nlohmann::ordered_json row;
+    row["log"] = log;
+    row["run"] = run.number;
+    row["started"] = textOrNull(Started(run));
+    row["fixed_drives"] = textOrNull(Utf8(run.fixedDrives));
+    row["recovery_drive"] = textOrNull(Utf8(run.recoveryDrive));
+    row["copy"] = CopyName(run.copy);
+    row["error"] = run.error ? nlohmann::ordered_json(*run.error) : nlohmann::ordered_json();
+    row["companion"] = CompanionName(run.companion);
+    row["result"] = textOrNull(ResultName(run.result));
+    row["notes"] = NoteNames(run.notes);
+    return row;
+}
+
+// A column's value as a CSV field: a list's names joined by `;`, null empty.
+std::string CsvValue(const nlohmann::ordered_json& value) {
+    if (value.is_null()) return "";
+    if (value.is_number()) return value.dump();
+    if (value.is_array()) return CsvField(Joined(value.get<std::vector<std::string>>()), true);
+    return CsvField(value.get<std::string>(), true);
+}
+
+}  // namespace
+
+FleetReport::FleetReport(std::ostream* csv, std::ostream* json) : csv_(csv), json_(json) {
+    if (!csv_) return;
+    const nlohmann::ordered_json columns = Columns("", Run{});
+    std::string header = "\xEF\xBB\xBF";
+    for (const auto& column : columns.items()) {
+        header += (header.size() > 3 ? "," : "") + column.key();
+    }
+    *csv_ << header << "\r\n";
+}
+
+namespace {
+
 // The rows of one run, as each table has them, appended to those given.
 void RenderRow(const std::string& log, const Run& run, std::string* csv, std::string* json) {
-    const std::string error = run.error ? std::to_string(*run.error) : "";
-    const std::vector<std::string> notes = NoteNames(run.notes);
+    const nlohmann::ordered_json row = Columns(log, run);
     if (csv) {
-        *csv += CsvField(log, true) + ',' + std::to_string(run.number) + ',' +
-                CsvField(Started(run), true) + ',' + CsvField(Utf8(run.fixedDrives), true) + ',' +
-                CsvField(Utf8(run.recoveryDrive), true) + ',' + CopyName(run.copy) + ',' + error +
-                ',' + CompanionName(run.companion) + ',' + ResultName(run.result) + ',' +
-                CsvField(Joined(notes), true) + "\r\n";
+        bool first = true;
+        for (const auto& column : row) {
+            if (!first) *csv += ',';
+            *csv += CsvValue(column);
+            first = false;
+        }
+        *csv += "\r\n";
     }
-    if (json) {
-        const auto textOrNull = [](const std::string& text) {
-            return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
-        };
-        nlohmann::ordered_json line;
-        line["log"] = log;
-        line["run"] = run.number;
-        line["started"] = textOrNull(Started(run));
-        line["fixed_drives"] = textOrNull(Utf8(run.fixedDrives));
-        line["recovery_drive"] = textOrNull(Utf8(run.recoveryDrive));
-        line["copy"] = CopyName(run.copy);
-        line["error"] = run.error ? nlohmann::ordered_json(*run.error) : nlohmann::ordered_json();
-        line["companion"] = CompanionName(run.companion);
-        line["result"] = textOrNull(ResultName(run.result));
-        line["notes"] = notes;
-        *json += line.dump() + '\n';
-    }
+    if (json) *json += row.dump() + '\n';
 }
 
 // Reads the open log to its end, each run to `row` and the last into the reading; false, with
