@@ -69,21 +69,22 @@ void FleetReport::PrintPage(std::ostream& out) const {
            "</style></head>\n<body>\n<h1>Castorel fleet report</h1>\n<p id=\"read\">"
         << HtmlText(ReadLine()) << "</p>\n<h2>Logs by their last run</h2>\n";
     std::vector<Bar> bars{
-        {"serviced (PASS, copied)", Count(LogState::Serviced), "#2e7d32"},
-        {"nothing to do (PASS, no flag)", Count(LogState::NothingToDo), "#607d8b"}};
+        {StateWords(LogState::Serviced), Count(LogState::Serviced), "#2e7d32"},
+        {StateWords(LogState::NothingToDo), Count(LogState::NothingToDo), "#607d8b"}};
     if (Count(LogState::PassedCopyUnknown) > 0) {
-        bars.push_back({"PASS, copy not logged", Count(LogState::PassedCopyUnknown), "#8d6e63"});
+        bars.push_back({StateWords(LogState::PassedCopyUnknown), Count(LogState::PassedCopyUnknown),
+                        "#8d6e63"});
     }
     std::vector<std::vector<std::string>> errors;
     for (const auto& [error, logs] : failedByError_) {
         const char* meaning = error < 0 ? "no error number"
                                         : CopyErrorMeaningOf(static_cast<int>(error));
         const std::string number = error < 0 ? "" : std::to_string(error);
-        bars.push_back({"failed " + number, logs, "#c62828"});
+        bars.push_back({StateWords(LogState::Failed) + (" " + number), logs, "#c62828"});
         errors.push_back({number, meaning ? meaning : "no meaning known", std::to_string(logs)});
     }
-    bars.push_back({"no result", Count(LogState::NoResult), "#ef6c00"});
-    bars.push_back({"unreadable", Count(LogState::Unreadable), "#6a1b9a"});
+    bars.push_back({StateWords(LogState::NoResult), Count(LogState::NoResult), "#ef6c00"});
+    bars.push_back({StateWords(LogState::Unreadable), Count(LogState::Unreadable), "#6a1b9a"});
     Chart(out, bars);
     std::vector<std::vector<std::string>> states;
     states.reserve(bars.size());

@@ -1,6 +1,7 @@
 #include "report/fleet_report.h"
 
 #include <cstring>
+#include <iomanip>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -278,7 +279,7 @@ void FleetReport::Tally(const LogReading& reading) {
     if (state == LogState::Failed) ++failedByError_[last.error ? *last.error : -1];
     if (state != LogState::Failed && state != LogState::NoResult) return;
     const std::string text = state == LogState::NoResult
-                                 ? "no result"
+                                 ? StateWords(LogState::NoResult)
                                  : "FAIL " + ErrorText(last.error ? *last.error : -1);
     if (looks_.size() < kLooksShown) {
         looks_.push_back({reading.shown, Started(last), Utf8(last.fixedDrives), text});
@@ -338,17 +339,18 @@ std::string FleetReport::ReadLine() const {
 void FleetReport::PrintSummary(std::ostream& out) const {
     out << ReadLine() << "\n\n";
     out << "Logs by their last run:\n";
-    out << "  serviced (PASS, copied)          " << Count(LogState::Serviced) << "\n";
-    out << "  nothing to do (PASS, no flag)    " << Count(LogState::NothingToDo) << "\n";
-    if (Count(LogState::PassedCopyUnknown) > 0) {
-        out << "  PASS, copy not logged            " << Count(LogState::PassedCopyUnknown) << "\n";
-    }
-    out << "  failed                           " << Count(LogState::Failed) << "\n";
+    const auto count = [this, &out](LogState state) {
+        out << "  " << std::left << std::setw(33) << StateWords(state) << Count(state) << "\n";
+    };
+    count(LogState::Serviced);
+    count(LogState::NothingToDo);
+    if (Count(LogState::PassedCopyUnknown) > 0) count(LogState::PassedCopyUnknown);
+    count(LogState::Failed);
     for (const auto& [error, logs] : failedByError_) {
         out << "    " << ErrorText(error) << "  " << logs << "\n";
     }
-    out << "  no result                        " << Count(LogState::NoResult) << "\n";
-    out << "  unreadable                       " << Count(LogState::Unreadable) << "\n";
+    count(LogState::NoResult);
+    count(LogState::Unreadable);
     const auto line = [&out](const std::string& path, const std::string& what) {
         out << "  " << TerminalText(path) << ": " << TerminalText(what) << "\n";
     };

@@ -19,6 +19,17 @@
 /// The state of a log's last run, as the summary counts it.
 enum class LogState { Serviced, NothingToDo, PassedCopyUnknown, Failed, NoResult, Unreadable };
 
+/// Each state's words, as the summary and the page show them.
+inline const char* StateWords(LogState state) {
+    constexpr const char* kWords[] = {"serviced (PASS, copied)",
+                                      "nothing to do (PASS, no flag)",
+                                      "PASS, copy not logged",
+                                      "failed",
+                                      "no result",
+                                      "unreadable"};
+    return kWords[static_cast<size_t>(state)];
+}
+
 /// What reading one input came to, on whichever thread read it: its rows as the tables have
 /// them, and what the summary counts of it.
 struct LogReading {
