@@ -1,9 +1,8 @@
-// The report's files, where Linux and Windows differ: the folders the walk lists, each opened
-// once and the logs in it opened from it; a log is only ever a regular file, read no
+// The files the report reads, where Linux and Windows differ: the folders the walk lists, each
+// opened once and the logs in it opened from it; a log is only ever a regular file, read no
 // further than it reached when opened, so that nothing named *.log on a share (a FIFO, a device,
-// a link to one) can hold the report up; who a file is; and the outputs, opened before anything
-// is written and judged by the file each open reached, so that no output is written over a log,
-// another output or standard output's file.
+// a link to one) can hold the report up; and who a file is, by which the outputs
+// (output_file.h) are kept from every log.
 #pragma once
 
 #include <cstddef>
@@ -96,59 +95,6 @@ class LogFile {
     intptr_t handle_ = -1;  // a descriptor, or a Windows handle
     uint64_t left_ = 0;     // bytes up to the size it had when opened
     FileIdentity identity_{0, 0};
-};
-
-/// An output, opened before anything is written. A regular file, or a name where none is yet,
-/// is written beside it under a name of its own and put in its place only once written whole,
-/// so that a report that is stopped, killed or fails leaves what was there as it was; a link is
-/// followed to where it leads, and the file written there. Anything else (a FIFO, a device,
-/// standard output's file) is written in place, through the one open.
-class OutputFile {
-  public:
-    OutputFile() = default;
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile();
-
-    /// Opens the output a UTF-8 name leads to; false, with `reason` saying why, when it can't
-    /// be opened or written beside.
-    bool Open(const std::string& name, std::string& reason);
-
-    /// Writes to standard output as it is, never closing it.
-    void UseStandardOutput();
-
-    /// Who the file at the name is now (what a finished report replaces, or what it writes in
-    /// place); nothing where there is none yet, or the system can't tell (a pipe on Windows).
-    const std::optional<FileIdentity>& Identity() const { return identity_; }
-
-    /// Whether the file of this identity is one this output writes: the one at its name, or
-    /// the one written beside it.
-    bool Writes(const FileIdentity& identity) const;
-
-    /// Writes all the bytes after those written before; false on a failure, with `reason`
-    /// saying why.
-    bool Write(const char* bytes, size_t count, std::string& reason) const;
-
-    /// Puts what was written in the output's place, replacing what was there; false, with
-    /// `reason`, when it can't be (what was there is then left as it was).
-    bool Finish(std::string& reason);
-
-    /// Leaves the output as it was: what was written beside it is removed, and so is a file
-    /// the open made at its name. An output never finished is abandoned when destroyed.
-    void Abandon();
-
-  private:
-    bool WriteBeside(std::string& reason);
-
-    intptr_t handle_ = -1;  // the file at the name: written only where in place
-    bool owned_ = true;     // false: standard output's, which stays open
-    std::optional<FileIdentity> identity_;
-    bool made_ = false;             // the open made the file at the name
-    std::filesystem::path target_;  // the file at the name, links followed: what is replaced
-    intptr_t folder_ = -1;          // on Linux, its folder, held: both files are named in it
-    intptr_t beside_ = -1;          // the file written beside it; -1: written in place
-    std::filesystem::path besidePath_;
-    std::optional<FileIdentity> besideIdentity_;
 };
 
 /// Who standard output is, where the system can tell.

@@ -14,6 +14,7 @@
 #include "report/fleet_walk.h"
 #include "report/in_order.h"
 #include "report/log_file.h"
+#include "report/output_file.h"
 #include "report/text_encodings.h"
 
 #ifdef _WIN32
@@ -71,35 +72,6 @@ struct Output {
     const char* option;
     std::string name;
     std::unique_ptr<OutputFile> file;  // null: standard output
-};
-
-// Writes through an output file's own open, in blocks; remembers why a write failed.
-class OutputBuffer : public std::streambuf {
-  public:
-    explicit OutputBuffer(OutputFile& file) : file_(file) { setp(block_, block_ + sizeof block_); }
-    bool Failed() const { return failed_; }
-    const std::string& Reason() const { return reason_; }
-
-  protected:
-    int_type overflow(int_type c) override {
-        if (!Flush()) return traits_type::eof();
-        if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
-        return traits_type::not_eof(c);
-    }
-    int sync() override { return Flush() ? 0 : -1; }
-
-  private:
-    bool Flush() {
-        const auto count = static_cast<size_t>(pptr() - pbase());
-        if (!failed_ && count > 0 && !file_.Write(pbase(), count, reason_)) failed_ = true;
-        setp(block_, block_ + sizeof block_);
-        return !failed_;
-    }
-
-    OutputFile& file_;
-    char block_[64 * 1024];
-    bool failed_ = false;
-    std::string reason_;
 };
 
 // A number of threads as a person writes one: decimal digits and nothing else. Empty, or why
