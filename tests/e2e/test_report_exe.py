@@ -1,7 +1,7 @@
 """castorel-report.exe under Wine: a folder of logs whose PCs are named in several scripts reads
 into the same CSV and JSON as the Linux build's (the paths' separators aside), with the same
 exit status; a link to /dev/zero among them ends as no log; links to folders are not entered;
-outputs that name one file or a log,
+an output replaced whole; outputs that name one file or a log,
 by any spelling the system takes for it, are refused; and its version is the kit's."""
 import os
 import re
@@ -74,6 +74,17 @@ class ReportExeTest(unittest.TestCase):
         self.assertEqual(len(rows.splitlines()), len(FLEET) + 1)
         self.assertNotIn(b"outside", rows)
         self.assertEqual(status, 1)  # the failed copy's log, as without the links
+
+    def test_an_output_is_replaced_whole_never_written_through(self):
+        """An earlier report's second name keeps the earlier report: the new one is written
+        beside it and put in its place, never written into it."""
+        out = self.pc.put_folder("C:\\out")
+        (out / "fleet.csv").write_bytes(b"an earlier report\r\n")
+        os.link(out / "fleet.csv", out / "kept.csv")
+        self.assertEqual(self.report("--csv", "C:\\out\\fleet.csv", "fleet")[1], 1)
+        self.assertTrue((out / "fleet.csv").read_bytes().startswith(b"\xef\xbb\xbflog,run,"))
+        self.assertEqual((out / "kept.csv").read_bytes(), b"an earlier report\r\n")
+        self.assertEqual(sorted(p.name for p in out.iterdir()), ["fleet.csv", "kept.csv"])
 
     def test_outputs_that_name_one_file_or_a_log_are_refused(self):
         log = self.pc.windows_path("C:\\fleet\\PC-001\\Castorel.log")
