@@ -183,18 +183,48 @@ int CompareNames(const char16_t* a, const char16_t* b) {
     return CompareStringOrdinal(Wide(a), -1, Wide(b), -1, TRUE) - CSTR_EQUAL;
 }
 
-// Data access, which sharing modes govern, so that a handle another program opened for writing
-// before the rights were taken over is met here (a reader that shares reading is not); a
-// read-only file opens too.
-int HoldToGuard(const char16_t* path, bool forMark, HeldEntry& entry) {
-    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | (forMark ? FILE_WRITE_ATTRIBUTES : 0);
-    const HANDLE handle = OpenToGuard(path, access);
-    if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+namespace {
+
+// Opens with `access` and with what reading and changing the rights need: without the right to
+// change them, they can still be read, and need no change. `open(access, handle)` answers 0 or
+// the system's number; `access` then tells what the handle was given.
+template <typename Open>
+DWORD OpenToGuard(DWORD& access, Open open, HANDLE& handle) {
+    access |= READ_CONTROL | WRITE_DAC;
+    DWORD error = open(access, handle);
+    if (error == ERROR_ACCESS_DENIED) {
+        access &= ~static_cast<DWORD>(WRITE_DAC);
+        error = open(access, handle);
+    }
+    return error;
+}
+
+// The opened handle held, its kind read through it; 0, or why it can't be.
+int Hold(HANDLE handle, DWORD access, HeldEntry& entry) {
     entry = {handle, access, EntryKind::File, 1};
     if (ReadHeldKind(handle, entry)) return 0;
     const DWORD error = GetLastError();
     ReleaseEntry(entry);
     return static_cast<int>(error);
+}
+
+}  // namespace
+
+// Data access, which sharing modes govern, so that a handle another program opened for writing
+// before the rights were taken over is met here (a reader that shares reading is not); a
+// read-only file opens too. No writer shares it: from this open on, the rights taken over
+// through it are the only way in.
+int HoldToGuard(const char16_t* path, bool forMark, HeldEntry& entry) {
+    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | (forMark ? FILE_WRITE_ATTRIBUTES : 0);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const DWORD error = OpenToGuard(
+        access,
+        [path](DWORD granted, HANDLE& opened) {
+            opened = OpenItself(path, granted, kShareWithNoWriter);
+            return opened == INVALID_HANDLE_VALUE ? GetLastError() : DWORD{0};
+        },
+        handle);
+    return error != 0 ? static_cast<int>(error) : Hold(handle, access, entry);
 }
 
 // Some volumes (a FAT image through a user-space driver, a filter) answer success to a new time
@@ -203,22 +233,17 @@ int MarkHeldFile(const HeldEntry& file, uint64_t lastWrite, uint64_t& kept) {
     return static_cast<int>(SetLastWrite(HandleOf(file), lastWrite, kept));
 }
 
-// Data access, which sharing modes govern, meets a handle another program opened for writing;
-// the right to change the DACL is asked for, and done without where it is not granted.
+// As HoldToGuard holds an entry, by the name relative to the folder's handle.
 int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry) {
-    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC;
+    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    DWORD error = OpenExactlyInFolder(HandleOf(folder), name, access, kShareWithNoWriter, handle);
-    if (error == ERROR_ACCESS_DENIED) {
-        access &= ~static_cast<DWORD>(WRITE_DAC);
-        error = OpenExactlyInFolder(HandleOf(folder), name, access, kShareWithNoWriter, handle);
-    }
-    if (error != 0) return static_cast<int>(error);
-    entry = {handle, access, EntryKind::File, 1};
-    if (ReadHeldKind(handle, entry)) return 0;
-    error = GetLastError();
-    ReleaseEntry(entry);
-    return static_cast<int>(error);
+    const DWORD error = OpenToGuard(
+        access,
+        [&folder, name](DWORD granted, HANDLE& opened) {
+            return OpenExactlyInFolder(HandleOf(folder), name, granted, kShareWithNoWriter, opened);
+        },
+        handle);
+    return error != 0 ? static_cast<int>(error) : Hold(handle, access, entry);
 }
 
 int ListHeldFolder(const HeldEntry& folder, FolderVisitor& visitor) {

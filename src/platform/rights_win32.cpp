@@ -70,17 +70,6 @@ Membership MembershipThroughAuthz(HMODULE authz, PSID sid) {
     return membership;
 }
 
-}  // namespace
-
-DWORD SecurityDescriptorOf(const char16_t* rightsText, PSECURITY_DESCRIPTOR& rights) {
-    return ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(rightsText), SDDL_REVISION_1,
-                                                                &rights, nullptr)
-               ? 0
-               : GetLastError();
-}
-
-namespace {
-
 AccessEntry EntryOf(const ACE_HEADER* header) {
     AccessEntry entry{};
     // Every allow entry's layout starts as ACCESS_ALLOWED_ACE's; object entries are not for files.
@@ -127,18 +116,11 @@ bool KeepsOwners(HANDLE handle) {
 
 }  // namespace
 
-// Opens exactly this file or folder with `access`, and with what reading and changing its rights
-// need: without the right to change them, they can still be read, and need no change. `access`
-// tells what the handle was given. No writer shares it: from this open on, the rights taken
-// over through it are the only way in.
-HANDLE OpenToGuard(const char16_t* path, DWORD& access) {
-    access |= READ_CONTROL | WRITE_DAC;
-    HANDLE handle = OpenItself(path, access, kShareWithNoWriter);
-    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-        access &= ~static_cast<DWORD>(WRITE_DAC);
-        handle = OpenItself(path, access, kShareWithNoWriter);
-    }
-    return handle;
+DWORD SecurityDescriptorOf(const char16_t* rightsText, PSECURITY_DESCRIPTOR& rights) {
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(rightsText), SDDL_REVISION_1,
+                                                                &rights, nullptr)
+               ? 0
+               : GetLastError();
 }
 
 int ReadSecurity(const HeldEntry& entry, SecurityReader& reader, bool& hasDacl) {

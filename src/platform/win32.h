@@ -89,10 +89,6 @@ bool IsPlainFileInFolder(HANDLE file, HANDLE folder, const char16_t* leaf);
 
 // rights_win32.cpp
 
-/// Opens exactly this file or folder with `access`, and with READ_CONTROL and, where it is
-/// granted, WRITE_DAC, shared with no writer; `access` tells what the handle got.
-HANDLE OpenToGuard(const char16_t* path, DWORD& access);
-
 /// Rights written in SDDL as a security descriptor, to be freed with LocalFree: 0 or the
 /// system's number.
 DWORD SecurityDescriptorOf(const char16_t* rightsText, PSECURITY_DESCRIPTOR& rights);

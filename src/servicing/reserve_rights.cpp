@@ -57,6 +57,15 @@ bool VolumeOwners::Kept(const HeldEntry& entry) {
     return known_ == Known::Kept;
 }
 
+namespace {
+
+// An error, else access denied for what is not an administrators' alone.
+int Refused(int error, RightsVerdict verdict) {
+    return error == 0 && verdict != RightsVerdict::Closed ? kErrorAccessDenied : error;
+}
+
+}  // namespace
+
 // A volume that keeps no rights (FAT) passes whatever was read.
 int JudgeRights(const HeldEntry& entry, VolumeOwners& volume, RightsVerdict& verdict) {
     AdministratorsOnlyReader reader(entry.kind);
@@ -74,14 +83,14 @@ int TakeOverRights(const HeldEntry& entry, VolumeOwners& volume) {
                                               : kAdministratorsFileRights);
     RightsVerdict verdict = RightsVerdict::Open;
     if (error == 0) error = JudgeRights(entry, volume, verdict);
-    return error == 0 && verdict != RightsVerdict::Closed ? kErrorAccessDenied : error;
+    return Refused(error, verdict);
 }
 
 int JudgeAdministratorsOnly(const HeldEntry& entry) {
     VolumeOwners volume;
     RightsVerdict verdict = RightsVerdict::Open;
     const int error = JudgeRights(entry, volume, verdict);
-    return error == 0 && verdict != RightsVerdict::Closed ? kErrorAccessDenied : error;
+    return Refused(error, verdict);
 }
 
 int GuardAdministratorsOnly(const HeldEntry& entry) {
