@@ -302,6 +302,9 @@ const std::u16string& HeldPath(const HeldEntry& entry, const char* operation) {
     return none;
 }
 
+// What a hold for a mark is granted beyond any other: the right to change attributes.
+constexpr uint32_t kHeldForMark = 0x100;
+
 // A handle is a number the fake counts up, never an address.
 HeldEntry Hold(const std::u16string& canonical, EntryKind kind) {
     void* const handle = reinterpret_cast<void*>(static_cast<uintptr_t>(++thePc.lastHandle));
@@ -329,7 +332,7 @@ int ListFolder(const char16_t* folder, FolderVisitor& visitor) {
     return 0;
 }
 
-int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry) {
+int HoldEntryIn(const HeldEntry& folder, const char16_t* name, bool forMark, HeldEntry& entry) {
     const std::u16string& folderPath = HeldPath(folder, "HoldEntryIn");
     if (folder.kind != EntryKind::Folder) ADD_FAILURE() << "HoldEntryIn: not a folder";
     const std::u16string canonical = folderPath + u"\\" + Canonical(name);
@@ -338,6 +341,21 @@ int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry)
     if (found->openError != 0) return found->openError;
     if (found->heldForWriting) return kErrorSharingViolation;
     entry = Hold(canonical, FactsOf(*found).kind);
+    if (forMark) entry.access = kHeldForMark;
+    return 0;
+}
+
+// A drive's root, or a folder: the tool walks through no other entry.
+int HoldFolderToWalk(const char16_t* path, HeldEntry& folder) {
+    std::u16string canonical = Canonical(CheckedPath(path, "HoldFolderToWalk"));
+    if (IsDriveRoot(canonical)) {
+        canonical.pop_back();
+        if (thePc.driveTypes.count(canonical[0]) == 0) return 3;
+    } else if (const FakeEntry* const found = Lookup(canonical); !found || !found->folder) {
+        ADD_FAILURE() << "HoldFolderToWalk: no folder at " << Narrow(canonical);
+        return 3;
+    }
+    folder = Hold(canonical, EntryKind::Folder);
     return 0;
 }
 
@@ -453,7 +471,7 @@ int SetProtectedRights(const HeldEntry& entry, const char16_t* rights) {
     return 0;
 }
 
-int HoldToGuard(const char16_t* path, bool, HeldEntry& entry) {
+int HoldToGuard(const char16_t* path, HeldEntry& entry) {
     const std::u16string canonical = Canonical(CheckedPath(path, "HoldToGuard"));
     const FakeEntry* const found = Lookup(canonical);
     if (!found) return 2;
@@ -466,6 +484,7 @@ int MarkHeldFile(const HeldEntry& file, uint64_t lastWrite, uint64_t& kept) {
     const std::u16string& canonical = HeldPath(file, "MarkHeldFile");
     FakeEntry& entry = thePc.entries.at(canonical);
     if (file.kind != EntryKind::File) ADD_FAILURE() << "MarkHeldFile: not a file";
+    if (file.access != kHeldForMark) ADD_FAILURE() << "MarkHeldFile: not held for its mark";
     if (entry.markError != 0) return entry.markError;
     if (!IgnoresChanges(canonical))
         entry.lastWrite = KeptTime(canonical, entry.lastWrite, lastWrite);

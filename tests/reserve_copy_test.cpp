@@ -337,8 +337,7 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
     }
     // The entries FU does not bring are opened through their folder by the name listed, so no
     // path's length limits them: a user's entry at any depth is refused, an administrator's
-    // passes. One that can't be opened fails with the system's number; one gone since the
-    // listing leaves nothing to judge.
+    // passes. One gone since the listing leaves nothing to judge.
     std::u16string deep = other;
     while (deep.size() < 2 * kMaxPath) deep += u"\\" + std::u16string(60, u'N');
     for (const std::u16string owner : {u"S-1-5-32-544", user}) {
@@ -347,9 +346,14 @@ TEST(ReserveCopy, WhatTheCopyWritesIntoIsTheAdministratorsAlone) {
         Pc().SetOwner(deep, owner);
         EXPECT_EQ(RunCastorel(), owner == user ? 1 : 0);
     }
-    pcReplacingFile();
-    Pc().entries.at(inOther).openError = 123;
-    ExpectRefusedBeforeTheShell(123);
+    // Every entry of the reserve, from the drive's root down, FU's or not, is opened through its
+    // folder by the name listed: one that can't be opened so fails with the system's number.
+    for (const std::u16string& judged : judgedEntries) {
+        SCOPED_TRACE(Narrow(judged));
+        pcReplacingFile();
+        Pc().entries.at(judged).openError = 123;
+        ExpectRefusedBeforeTheShell(123);
+    }
     // Rights taken over that the volume does not keep fail; on a volume that keeps no owners
     // (FAT), a user's leftover is no one's to judge, and nothing is taken over.
     for (const bool fat : {false, true}) {

@@ -45,14 +45,13 @@ TEST(Win32Answers, AHandleThatMayWriteRefusesTheJudgingOpen) {
             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         HeldEntry judged{};
-        EXPECT_EQ(HoldToGuard(reinterpret_cast<const char16_t*>(holder.path), holder.path == file,
-                              judged),
+        EXPECT_EQ(HoldToGuard(reinterpret_cast<const char16_t*>(holder.path), judged),
                   holder.answer);
         ReleaseEntry(judged);
         if (holder.path == file) {
             HeldEntry parent{};
-            ASSERT_EQ(HoldToGuard(u"C:\\held", false, parent), 0);
-            EXPECT_EQ(HoldEntryIn(parent, u"file.txt", judged), holder.answer);
+            ASSERT_EQ(HoldToGuard(u"C:\\held", parent), 0);
+            EXPECT_EQ(HoldEntryIn(parent, u"file.txt", true, judged), holder.answer);
             ReleaseEntry(judged);
             ReleaseEntry(parent);
         }
@@ -68,7 +67,7 @@ TEST(Win32Answers, APathOnTheVolumeIsReadBeyondMaxPath) {
     path += L"\\" + std::wstring(200, L'd');
     CreateDirectoryW(path.c_str(), nullptr);
     HeldEntry folder{};
-    ASSERT_EQ(HoldToGuard(reinterpret_cast<const char16_t*>(path.c_str()), false, folder), 0);
+    ASSERT_EQ(HoldToGuard(reinterpret_cast<const char16_t*>(path.c_str()), folder), 0);
     static char16_t read[kVolumePathCapacity];
     EXPECT_EQ(ReadVolumePath(folder, read), 0);
     EXPECT_EQ(std::u16string(read), u"\\deep\\" + std::u16string(200, u'd'));
@@ -77,7 +76,7 @@ TEST(Win32Answers, APathOnTheVolumeIsReadBeyondMaxPath) {
     const std::wstring filePath = path + L"\\" + std::wstring(120, L'f');
     CloseHandle(CreateFileW((L"\\\\?\\" + filePath).c_str(), GENERIC_WRITE, 0, nullptr,
                             CREATE_ALWAYS, 0, nullptr));
-    ASSERT_EQ(HoldEntryIn(folder, name.c_str(), file), 0);
+    ASSERT_EQ(HoldEntryIn(folder, name.c_str(), false, file), 0);
     EXPECT_EQ(ReadVolumePath(file, read), 0);
     EXPECT_EQ(std::u16string(read), u"\\deep\\" + std::u16string(200, u'd') + u"\\" + name);
     ReleaseEntry(file);

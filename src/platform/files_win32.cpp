@@ -214,8 +214,8 @@ int Hold(HANDLE handle, DWORD access, HeldEntry& entry) {
 // before the rights were taken over is met here (a reader that shares reading is not); a
 // read-only file opens too. No writer shares it: from this open on, the rights taken over
 // through it are the only way in.
-int HoldToGuard(const char16_t* path, bool forMark, HeldEntry& entry) {
-    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | (forMark ? FILE_WRITE_ATTRIBUTES : 0);
+int HoldToGuard(const char16_t* path, HeldEntry& entry) {
+    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES;
     HANDLE handle = INVALID_HANDLE_VALUE;
     const DWORD error = OpenToGuard(
         access,
@@ -234,8 +234,8 @@ int MarkHeldFile(const HeldEntry& file, uint64_t lastWrite, uint64_t& kept) {
 }
 
 // As HoldToGuard holds an entry, by the name relative to the folder's handle.
-int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry) {
-    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES;
+int HoldEntryIn(const HeldEntry& folder, const char16_t* name, bool forMark, HeldEntry& entry) {
+    DWORD access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | (forMark ? FILE_WRITE_ATTRIBUTES : 0);
     HANDLE handle = INVALID_HANDLE_VALUE;
     const DWORD error = OpenToGuard(
         access,
@@ -244,6 +244,15 @@ int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry)
         },
         handle);
     return error != 0 ? static_cast<int>(error) : Hold(handle, access, entry);
+}
+
+// Listing and traversal only, and every use left to other programs: the folder is walked
+// through, never guarded.
+int HoldFolderToWalk(const char16_t* path, HeldEntry& folder) {
+    const DWORD access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+    const HANDLE handle = OpenItself(path, access, kShareWithAll);
+    if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    return Hold(handle, access, folder);
 }
 
 int ListHeldFolder(const HeldEntry& folder, FolderVisitor& visitor) {

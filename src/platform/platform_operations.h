@@ -297,17 +297,22 @@ int CompareNames(const char16_t* a, const char16_t* b);
 
 /// Holds exactly this file or folder, opened without following a link (a link is held itself),
 /// for its data (a folder: its listing) and attributes, its owner and DACL, and to change its
-/// DACL where that is granted; with `forMark`, to change its attributes too. Shared with no
-/// writer: a handle another program holds that may write it (a folder: add or remove entries)
-/// gives kErrorSharingViolation, and none can be opened while this one is. 0, or the system's
-/// error number.
-int HoldToGuard(const char16_t* path, bool forMark, HeldEntry& entry);
+/// DACL where that is granted. Shared with no writer: a handle another program holds that may
+/// write it (a folder: add or remove entries) gives kErrorSharingViolation, and none can be
+/// opened while this one is. 0, or the system's error number.
+int HoldToGuard(const char16_t* path, HeldEntry& entry);
 
 /// Holds the entry of the held folder named exactly `name`, as its listing gave it, as
-/// HoldToGuard holds an entry: opened relative to the folder's handle, so that no rule of Win32
-/// paths trims or reinterprets the name (a trailing dot or space, a device name) and no length
-/// of the whole path limits it. 0, or the system's error number: 2 when the name is gone.
-int HoldEntryIn(const HeldEntry& folder, const char16_t* name, HeldEntry& entry);
+/// HoldToGuard holds an entry; with `forMark`, to change its attributes too. Opened relative to
+/// the folder's handle, so that no rule of Win32 paths trims or reinterprets the name (a
+/// trailing dot or space, a device name) and no length of the whole path limits it. 0, or the
+/// system's error number: 2 when the name is gone.
+int HoldEntryIn(const HeldEntry& folder, const char16_t* name, bool forMark, HeldEntry& entry);
+
+/// Holds the folder at `path` (a drive's root) to list it and open entries relative to it,
+/// shared with every other program and changing nothing; a link there is held itself. 0, or
+/// the system's error number.
+int HoldFolderToWalk(const char16_t* path, HeldEntry& folder);
 
 /// Hands every entry of the held folder but `.` and `..` to the visitor, as listed through its
 /// handle. 0, or the system's error number.

@@ -77,19 +77,12 @@ bool EndsInDotOrSpace(const char16_t* name) {
     return length > 0 && (name[length - 1] == u'.' || name[length - 1] == u' ');
 }
 
-// An existing folder the copy writes into: a link could lead the copy anywhere, and one that
-// others may change is theirs to change under the copy, after any check.
-int JudgeReserveFolder(EntryKind found, const char16_t* path, FolderIdentity* identity) {
-    if (found == EntryKind::Link) return kErrorReparsePointEncountered;
-    if (found == EntryKind::File) return kErrorFileExists;
-    return GuardFolder(path, identity);
-}
-
 // A reserve file FU replaces: the very file at its name, with no second name of another file (a
 // system file hard-linked where a user can write, on Windows 7 and 8.1), and the administrators'
 // alone. It gets `mark`, which must be the time it then keeps.
-int JudgeReplacedFile(const char16_t* path, uint64_t mark) {
-    const MarkAnswer answer = GuardAndMarkFile(path, mark);
+int JudgeReplacedFile(const HeldEntry& folder, const char16_t* name, const char16_t* path,
+                      uint64_t mark) {
+    const MarkAnswer answer = GuardAndMarkFile(folder, name, path, mark);
     if (answer.error != 0) return answer.error;
     if (answer.names > 1) return kErrorReparsePointEncountered;
     return SameTimeWithinTolerance(answer.kept, mark) ? 0 : kErrorWriteFault;
@@ -273,7 +266,7 @@ class EntriesLeftWalk {
     int JudgeEntry(const HeldEntry& folder, const char16_t* name, EntryKind listed,
                    HeldEntry& entry) {
         if (listed == EntryKind::Link) return kErrorReparsePointEncountered;
-        const int opened = HoldEntryIn(folder, name, entry);
+        const int opened = HoldEntryIn(folder, name, false, entry);
         if (opened == kErrorFileNotFound) return 0;
         if (opened != 0) return opened;
         if (entry.kind == EntryKind::Link) return kErrorReparsePointEncountered;
@@ -336,6 +329,9 @@ constexpr EntryFacts kAFolder{EntryKind::Folder, 0, 0};
 class CopyWalk {
   public:
     CopyWalk(WalkSide side, ReserveFolders& folders) : side_(side), folders_(folders) {}
+    CopyWalk(const CopyWalk&) = delete;
+    CopyWalk& operator=(const CopyWalk&) = delete;
+    ~CopyWalk() { ReleaseEntry(reserve_); }
 
     // Starts at the drive's root: `X:\` becomes `X:`, to which each folder adds `\name`.
     bool Start(const char16_t* fu, const char16_t* driveRoot) {
@@ -344,17 +340,29 @@ class CopyWalk {
         return true;
     }
 
-    // Goes down the reserve's own folders: before the copy, each that exists must be fit to
-    // copy into, and is identified; after it, each must still be the folder identified.
-    int EnterReserve() {
-        for (size_t i = 0; i < kReserveFolderCount; ++i) {
-            if (!destination_.Descend(kReserveFolders[i], true)) return kErrorFilenameExcedRange;
-            FolderIdentity& identity = folders_.identities[i];
-            const int error = side_ == WalkSide::BeforeCopy ? JudgeExistingReserveFolder(identity)
-                                                            : CheckStillTheFolder(identity);
-            if (error != 0) return error;
+    // Goes down the reserve's own folders. Before the copy, from the drive's root down, each
+    // is looked up in its parent's listing and, where it exists, held through its parent by the
+    // name listed, judged fit to copy into and identified; the reserve stays held for the walk.
+    // After it, each must still be the folder identified.
+    int EnterReserve(const char16_t* driveRoot) {
+        HeldEntry parent{};
+        int error = side_ == WalkSide::BeforeCopy ? HoldFolderToWalk(driveRoot, parent) : 0;
+        for (size_t i = 0; error == 0 && i < kReserveFolderCount; ++i) {
+            if (!destination_.Descend(kReserveFolders[i], true)) {
+                error = kErrorFilenameExcedRange;
+            } else if (side_ == WalkSide::AfterCopy) {
+                error = CheckStillTheFolder(folders_.identities[i]);
+            } else if (parent.handle != nullptr) {
+                error = HoldReserveFolder(parent, i);
+            }
         }
-        return 0;
+        if (error == 0 && parent.handle != nullptr) {
+            reserve_ = parent;
+            parent.handle = nullptr;
+            reserveFolder_ = &reserve_;
+        }
+        ReleaseEntry(parent);
+        return error;
     }
 
     // The folder of FU walked now, against its folder in the reserve.
@@ -368,17 +376,13 @@ class CopyWalk {
             if (reserve.Read(destination_.Text()) != 0) return kErrorWriteFault;
             return WalkEntries(fu, &reserve);
         }
-        if (!destinationExists_) return WalkEntries(fu, nullptr);
+        if (!reserveFolder_) return WalkEntries(fu, nullptr);
         // Before the copy the reserve's folder is held while FU's entries are judged against
-        // its listing, and what is left in it is opened through it.
-        HeldEntry held{};
+        // its listing, and each entry in it is opened through it.
         FolderListing reserve;
-        int error = HoldToGuard(destination_.Text(), false, held);
-        if (error == 0 && held.kind != EntryKind::Folder) error = kErrorReparsePointEncountered;
-        if (error == 0) error = reserve.Read(held);
+        int error = reserve.Read(*reserveFolder_);
         if (error == 0) error = WalkEntries(fu, &reserve);
-        if (error == 0) error = EntriesLeftWalk().Judge(held, reserve);
-        ReleaseEntry(held);
+        if (error == 0) error = EntriesLeftWalk().Judge(*reserveFolder_, reserve);
         return error;
     }
 
@@ -393,7 +397,25 @@ class CopyWalk {
         return 0;
     }
 
-    // The reserve's entry for it keeps its own name: the file system found it by FU's.
+    // `parent` becomes the reserve's folder at `index`, held; or nothing, where it is missing.
+    int HoldReserveFolder(HeldEntry& parent, size_t index) {
+        FolderListing listing;
+        int error = listing.Read(parent);
+        const size_t taken = error == 0 ? listing.Take(kReserveFolders[index])
+                                        : FolderListing::kNone;
+        if (taken == FolderListing::kSeveral) error = kErrorDuplicateName;
+        HeldEntry folder{};
+        if (error == 0 && taken != FolderListing::kNone) {
+            error = CheckDestination(kAFolder, listing.FactsAt(taken), parent,
+                                     listing.NameAt(taken), &folders_.identities[index], folder);
+        }
+        ReleaseEntry(parent);
+        parent = folder;
+        return error;
+    }
+
+    // The reserve's entry for it keeps its own name: the file system found it by FU's. Before
+    // the copy, a folder found there is held while FU's folder is walked against it.
     int WalkEntry(const char16_t* name, const EntryFacts& facts, FolderListing* reserve) {
         ++entries_;
         if (side_ == WalkSide::BeforeCopy && EndsInDotOrSpace(name)) return kErrorInvalidName;
@@ -404,31 +426,26 @@ class CopyWalk {
         if (taken == FolderListing::kSeveral) return kErrorDuplicateName;
         const EntryFacts* const found = taken != FolderListing::kNone ? &reserve->FactsAt(taken)
                                                                       : nullptr;
+        const char16_t* const reserveName = found ? reserve->NameAt(taken) : name;
         const size_t sourceEnd = source_.Length();
         const size_t destinationEnd = destination_.Length();
-        const bool parentExists = destinationExists_;
+        const HeldEntry* const parentFolder = reserveFolder_;
+        HeldEntry held{};
         int error = kErrorFilenameExcedRange;
-        if (source_.Descend(name, folder) &&
-            destination_.Descend(found ? reserve->NameAt(taken) : name, folder)) {
-            error = side_ == WalkSide::BeforeCopy ? CheckDestination(facts, found)
-                                                  : CheckArrived(facts, found);
-            destinationExists_ = found != nullptr;
+        if (source_.Descend(name, folder) && destination_.Descend(reserveName, folder)) {
+            error = side_ == WalkSide::BeforeCopy
+                        ? (found ? CheckDestination(facts, *found, *parentFolder, reserveName,
+                                                    nullptr, held)
+                                 : 0)
+                        : CheckArrived(facts, found);
+            reserveFolder_ = held.handle != nullptr ? &held : nullptr;
             if (error == 0 && folder) error = WalkFolder();
         }
         source_.Ascend(sourceEnd);
         destination_.Ascend(destinationEnd);
-        destinationExists_ = parentExists;
+        reserveFolder_ = parentFolder;
+        ReleaseEntry(held);
         return error;
-    }
-
-    int JudgeExistingReserveFolder(FolderIdentity& identity) {
-        if (!destinationExists_) return 0;
-        const EntryFacts found = QueryEntry(destination_.Text());
-        if (found.kind != EntryKind::Missing) {
-            return JudgeReserveFolder(found.kind, destination_.Text(), &identity);
-        }
-        destinationExists_ = false;
-        return 0;
     }
 
     // A folder put in the place of one the tool judged or made redirected what the shell wrote.
@@ -441,16 +458,17 @@ class CopyWalk {
                    : kErrorReparsePointEncountered;
     }
 
-    // What the entry would replace or enter, if anything, is of its own kind and no link. A file
-    // it replaces is judged, and marked with a time FU's file can't have.
-    int CheckDestination(const EntryFacts& source, const EntryFacts* found) const {
-        if (!found) return 0;
-        if (found->kind == EntryKind::Link) return kErrorReparsePointEncountered;
-        if (found->kind != source.kind) return kErrorFileExists;
-        if (source.kind == EntryKind::Folder) {
-            return JudgeReserveFolder(found->kind, destination_.Text(), nullptr);
-        }
-        return JudgeReplacedFile(destination_.Text(), MarkedTime(source.lastWrite));
+    // What the entry would replace or enter is of its own kind and no link, as listed (Wine
+    // follows a link to a folder in every open) and as held, opened through the reserve's folder
+    // `parent` by the name listed there. A folder it enters is judged, identified in `identity`
+    // unless that is null, and held in `folder`; a file it replaces is judged, and marked with a
+    // time FU's file can't have.
+    int CheckDestination(const EntryFacts& source, const EntryFacts& found, const HeldEntry& parent,
+                         const char16_t* name, FolderIdentity* identity, HeldEntry& folder) const {
+        if (found.kind == EntryKind::Link) return kErrorReparsePointEncountered;
+        if (found.kind != source.kind) return kErrorFileExists;
+        if (source.kind == EntryKind::Folder) return GuardFolderIn(parent, name, identity, folder);
+        return JudgeReplacedFile(parent, name, destination_.Text(), MarkedTime(source.lastWrite));
     }
 
     // The entry is in the reserve as FU has it, never through a link: a folder as a real
@@ -483,7 +501,8 @@ class CopyWalk {
     ReserveFolders& folders_;
     PathCursor source_;
     PathCursor destination_;
-    bool destinationExists_ = true;  // whether the destination folder walked now exists
+    HeldEntry reserve_{};                       // RM_Reserve, held before the copy if it exists
+    const HeldEntry* reserveFolder_ = nullptr;  // the reserve's folder walked now, if held
     size_t entries_ = 0;
 };
 
@@ -507,7 +526,7 @@ CopyPreflight CheckCopyBeforeShell(const char16_t* fu, const char16_t* driveRoot
     CopyPreflight preflight{kErrorFilenameExcedRange, 0, {}};
     CopyWalk walk(WalkSide::BeforeCopy, preflight.folders);
     if (!walk.Start(fu, driveRoot)) return preflight;
-    int error = walk.EnterReserve();
+    int error = walk.EnterReserve(driveRoot);
     if (error == 0) error = CheckFuItself(fu);
     if (error == 0) error = walk.WalkFolder();
     preflight.error = error;
@@ -526,8 +545,7 @@ int MakeReserve(const char16_t* driveRoot, ReserveFolders& folders) {
         const int made = MakeAdministratorsFolder(reserve.Text(), identity);
         if (made == 0) continue;
         if (made != kErrorAlreadyExists) return made;
-        const int error = JudgeReserveFolder(QueryEntry(reserve.Text()).kind, reserve.Text(),
-                                             &identity);
+        const int error = GuardFolder(reserve.Text(), &identity);
         if (error != 0) return error;
     }
     return 0;
@@ -536,7 +554,7 @@ int MakeReserve(const char16_t* driveRoot, ReserveFolders& folders) {
 int CheckCopyAfterShell(const char16_t* fu, const char16_t* driveRoot, ReserveFolders folders) {
     CopyWalk walk(WalkSide::AfterCopy, folders);
     if (!walk.Start(fu, driveRoot)) return kErrorWriteFault;
-    int error = walk.EnterReserve();
+    int error = walk.EnterReserve(driveRoot);
     if (error == 0) error = walk.WalkFolder();
     if (error == 0 || error == kErrorReparsePointEncountered) return error;
     return kErrorWriteFault;

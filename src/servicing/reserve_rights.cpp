@@ -101,21 +101,39 @@ int GuardAdministratorsOnly(const HeldEntry& entry) {
     return verdict == RightsVerdict::Open ? TakeOverRights(entry, volume) : kErrorAccessDenied;
 }
 
+namespace {
+
+// A link there could lead the copy anywhere; a file is no folder to copy into.
+int GuardHeldFolder(const HeldEntry& folder, FolderIdentity* identity) {
+    if (folder.kind == EntryKind::Link) return kErrorReparsePointEncountered;
+    if (folder.kind == EntryKind::File) return kErrorFileExists;
+    if (identity) *identity = IdentifyHeld(folder);
+    return GuardAdministratorsOnly(folder);
+}
+
+}  // namespace
+
 int GuardFolder(const char16_t* path, FolderIdentity* identity) {
     HeldEntry folder{};
-    int error = HoldToGuard(path, false, folder);
-    if (error != 0) return error;
-    if (identity) *identity = IdentifyHeld(folder);
-    error = folder.kind == EntryKind::Folder ? GuardAdministratorsOnly(folder)
-                                             : kErrorReparsePointEncountered;
+    int error = HoldToGuard(path, folder);
+    if (error == 0) error = GuardHeldFolder(folder, identity);
     ReleaseEntry(folder);
     return error;
 }
 
+int GuardFolderIn(const HeldEntry& parent, const char16_t* name, FolderIdentity* identity,
+                  HeldEntry& folder) {
+    int error = HoldEntryIn(parent, name, false, folder);
+    if (error == 0) error = GuardHeldFolder(folder, identity);
+    if (error != 0) ReleaseEntry(folder);
+    return error;
+}
+
 // A file of another name too (hard-linked) is left as it is: its names tell the caller.
-MarkAnswer GuardAndMarkFile(const char16_t* path, uint64_t lastWrite) {
+MarkAnswer GuardAndMarkFile(const HeldEntry& folder, const char16_t* name, const char16_t* path,
+                            uint64_t lastWrite) {
     HeldEntry file{};
-    MarkAnswer answer{HoldToGuard(path, true, file), 0, 0};
+    MarkAnswer answer{HoldEntryIn(folder, name, true, file), 0, 0};
     if (answer.error != 0) return answer;
     if (file.kind == EntryKind::Folder) {
         answer.error = kErrorReparsePointEncountered;

@@ -52,9 +52,14 @@ int JudgeAdministratorsOnly(const HeldEntry& entry);
 int GuardAdministratorsOnly(const HeldEntry& entry);
 
 /// Guards an existing folder the copy writes into, held as HoldToGuard holds it, and identifies
-/// it in `identity` unless that is null. A link or a file there gives
-/// kErrorReparsePointEncountered.
+/// it in `identity` unless that is null. A link there gives kErrorReparsePointEncountered, a
+/// file kErrorFileExists.
 int GuardFolder(const char16_t* path, FolderIdentity* identity);
+
+/// The same for the folder `name` of the held `parent`, as HoldEntryIn opens it; held in
+/// `folder` when this answers 0, and nothing held otherwise.
+int GuardFolderIn(const HeldEntry& parent, const char16_t* name, FolderIdentity* identity,
+                  HeldEntry& folder);
 
 /// What was found at a reserve file FU replaces, and done to it.
 struct MarkAnswer {
@@ -63,11 +68,12 @@ struct MarkAnswer {
     uint64_t kept;   // the last-write time read back after the mark was set
 };
 
-/// Guards a reserve file FU replaces, held as HoldToGuard holds it for its mark. When it has
-/// just one name: it must be no link and the entry at `path` itself (else
-/// kErrorReparsePointEncountered), it is guarded, and then gets `lastWrite` as its last-write
-/// time, read back.
-MarkAnswer GuardAndMarkFile(const char16_t* path, uint64_t lastWrite);
+/// Guards the reserve file `name` of the held folder, which FU replaces, held as HoldEntryIn
+/// holds it for its mark. When it has just one name: it must be no link and the entry at
+/// `path`, where the shell will write, itself (else kErrorReparsePointEncountered), it is
+/// guarded, and then gets `lastWrite` as its last-write time, read back.
+MarkAnswer GuardAndMarkFile(const HeldEntry& folder, const char16_t* name, const char16_t* path,
+                            uint64_t lastWrite);
 
 /// Makes the folder with the administrators' rights, identifies it in `made`, and judges the
 /// rights it then has: a volume that did not keep them gives kErrorAccessDenied, on this run as
