@@ -6,6 +6,7 @@ add_library(castorel_report_reader STATIC
   src/report/fleet_page.cpp
   src/report/log_file.cpp
   src/report/output_file.cpp
+  src/report/report_outputs.cpp
   src/report/text_encodings.cpp
   src/report/fleet_walk.cpp
 )

@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,7 +11,7 @@
 #include "report/fleet_walk.h"
 #include "report/in_order.h"
 #include "report/log_file.h"
-#include "report/output_file.h"
+#include "report/report_outputs.h"
 #include "report/text_encodings.h"
 
 #ifdef _WIN32
@@ -27,8 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // grep's convention: 1 is a log that needs a look, 2 is trouble.
-constexpr int kUsageError = 2;
-constexpr int kTrouble = 2;
+constexpr int kUsageError = ReportOutputs::kTrouble;
 
 // Threads that open and read logs side by side. A local disk serves two cores' worth; a share
 // answers each open after a round trip, so more opens in flight hide the network's wait.
@@ -65,14 +62,6 @@ Flight FlightWithin(size_t jobs) {
     return flight;
 }
 
-// One output as asked for: its option, its name, and the file opened for it; standard output
-// for `-`, and for a name that leads to standard output's own file (`/dev/stdout`).
-struct Output {
-    const char* option;
-    std::string name;
-    std::unique_ptr<OutputFile> file;  // null: standard output
-};
-
 // A number of threads as a person writes one: decimal digits and nothing else. Empty, or why
 // it is no count.
 std::string ReadJobs(const std::string& text, size_t& jobs) {
@@ -86,107 +75,30 @@ std::string ReadJobs(const std::string& text, size_t& jobs) {
     return jobs >= 1 && jobs <= kMostJobs ? "" : "--jobs: not in range 1 to 256: " + text;
 }
 
-void AbandonOutputs(std::vector<Output>& outputs) {
-    for (Output& output : outputs) {
-        if (output.file) output.file->Abandon();
-    }
-}
-
-// Opens every output before anything is written; an output that leads to standard output's
-// file is standard output. Empty, or why they can't be written as asked.
-std::string OpenOutputs(std::vector<Output>& outputs) {
-    const std::optional<FileIdentity> standardOutput = StandardOutputIdentity();
-    for (Output& output : outputs) {
-        if (output.name == "-") continue;
-        output.file = std::make_unique<OutputFile>();
-        std::string reason;
-        if (!output.file->Open(output.name, reason)) {
-            return "can't write " + output.name + ": " + reason;
-        }
-        if (standardOutput && output.file->Identity() == standardOutput) {
-            output.file->Abandon();
-            output.file.reset();
-        }
-    }
-    for (size_t i = 0; i < outputs.size(); ++i) {
-        for (size_t j = i + 1; j < outputs.size(); ++j) {
-            const Output& a = outputs[i];
-            const Output& b = outputs[j];
-            const bool same = !a.file || !b.file
-                                  ? !a.file && !b.file
-                                  : a.file->Identity() && a.file->Identity() == b.file->Identity();
-            if (same)
-                return std::string(a.option) + " and " + b.option + " name one file: " + a.name;
-        }
-    }
-    return "";
-}
-
-// Which output, or standard output where it is a file (`standardOutputFile`), is the file of this
-// identity: empty when none.
-std::string OutputThatIs(const std::vector<Output>& outputs,
-                         const std::optional<FileIdentity>& standardOutputFile,
-                         const std::optional<FileIdentity>& identity) {
-    if (!identity) return "";
-    for (const Output& output : outputs) {
-        if (output.file && output.file->Writes(*identity)) {
-            return std::string(output.option) + " names a log to read: " + output.name;
-        }
-    }
-    if (standardOutputFile == identity) {
-        return "standard output is a log to read";
-    }
-    return "";
-}
-
-// Standard output is written as the logs are read, so where it is a regular file, which may be
-// a log, every log the walk finds is asked who it is before anything is written: empty, or the
-// clash. Other outputs are written beside their names, and each log is asked as it is read.
-std::string LogThatIsStandardOutput(const std::vector<Output>& outputs,
-                                    const std::vector<fs::path>& paths) {
-    if (!StandardOutputIsRegularFile()) return "";
-    const std::optional<FileIdentity> standardOutputFile = StandardOutputIdentity();
-    FleetWalk walk(paths);
-    Input input;
-    while (walk.Next(input)) {
-        // Only regular files are read; what else a share holds is never opened, not even here.
-        std::error_code error;
-        if (!input.reason.empty() || (!input.regular && !fs::is_regular_file(input.path, error))) {
-            continue;
-        }
-        const std::optional<FileIdentity> identity = input.folder
-                                                         ? input.folder->Identify(input.name)
-                                                         : IdentifyFile(input.path);
-        std::string clash = OutputThatIs(outputs, standardOutputFile, identity);
-        if (!clash.empty()) return clash;
-    }
-    return "";
-}
-
 int UsageError(const CLI::App& app, const std::string& what) {
     std::cerr << "castorel-report: " << TerminalText(ValidUtf8(what)) << "\n\n" << app.help();
     return kUsageError;
 }
 
-// Reads every input on `jobs` threads and writes what they come to in their order. False when a
-// log turns out to be an output after all (put there since the outputs were judged).
-bool ReadFleet(FleetReport& report, const std::vector<fs::path>& paths, size_t jobs,
-               const std::vector<Output>& outputs, bool csv, bool json, std::string& clash) {
+// Reads every input on `jobs` threads and writes what they come to in their order. Empty, or
+// the output a log turned out to be after all (put there since the outputs were judged).
+std::string ReadFleet(FleetReport& report, const std::vector<fs::path>& paths, size_t jobs,
+                      const ReportOutputs& outputs, bool csv, bool json) {
     FleetWalk walk(paths);
-    const bool anyFile = std::any_of(outputs.begin(), outputs.end(),
-                                     [](const Output& output) { return output.file != nullptr; });
+    const bool anyFile = outputs.AnyFile();
     const Flight flight = FlightWithin(jobs);
+    std::string clash;
     MapInOrder<Input, LogReading>(
         flight.jobs, flight.window, flight.batch,
         [&walk](Input& input) { return walk.Next(input); },
         [csv, json](const Input& input) { return FleetReport::ReadInput(input, csv, json); },
         [&](LogReading& reading) {
-            if (anyFile) clash = OutputThatIs(outputs, std::nullopt, reading.identity);
+            if (anyFile) clash = outputs.OutputThatIs(reading.identity);
             if (!clash.empty()) return false;
             report.Add(reading);
             return true;
         });
-    return clash.empty();
+    return clash;
 }
 
 int Report(int argc, char** argv) {
@@ -240,79 +152,29 @@ int Report(int argc, char** argv) {
         }
         inputs.push_back(named);
     }
-    std::vector<Output> outputs;
-    for (const auto& [option, name] : {std::pair{"--csv", &csvName}, std::pair{"--json", &jsonName},
-                                       std::pair{"--html", &htmlName}}) {
-        if (!name->empty()) outputs.push_back({option, *name, nullptr});
-    }
-    std::string inTheWay = OpenOutputs(outputs);
-    if (inTheWay.empty()) inTheWay = LogThatIsStandardOutput(outputs, inputs);
-    if (!inTheWay.empty()) {
-        AbandonOutputs(outputs);
-        return UsageError(app, inTheWay);
-    }
-    // Standard output too is written through a buffer of its own, so that a failed write is
-    // known with its reason.
-    OutputFile standardOutputFile;
-    standardOutputFile.UseStandardOutput();
-    OutputBuffer standardOutputBuffer(standardOutputFile);
-    std::ostream standardOutput(&standardOutputBuffer);
-    std::vector<std::unique_ptr<OutputBuffer>> buffers;
-    std::vector<std::unique_ptr<std::ostream>> streams;
-    std::vector<const std::string*> names;
-    const auto streamOf = [&](const std::string& option) -> std::ostream* {
-        for (Output& output : outputs) {
-            if (output.option != option) continue;
-            if (!output.file) return &standardOutput;
-            buffers.push_back(std::make_unique<OutputBuffer>(*output.file));
-            streams.push_back(std::make_unique<std::ostream>(buffers.back().get()));
-            names.push_back(&output.name);
-            return streams.back().get();
-        }
-        return nullptr;
-    };
-    std::ostream* const csv = streamOf("--csv");
-    std::ostream* const json = streamOf("--json");
-    std::ostream* const html = streamOf("--html");
+    ReportOutputs outputs;
+    outputs.Ask("--csv", csvName);
+    outputs.Ask("--json", jsonName);
+    outputs.Ask("--html", htmlName);
+    const std::string inTheWay = outputs.Open(inputs);
+    if (!inTheWay.empty()) return UsageError(app, inTheWay);
+    std::ostream* const csv = outputs.Stream("--csv");
+    std::ostream* const json = outputs.Stream("--json");
+    std::ostream* const html = outputs.Stream("--html");
     FleetReport report(csv, json);
-    std::string clash;
-    if (!ReadFleet(report, inputs, jobs, outputs, csv != nullptr, json != nullptr, clash)) {
-        AbandonOutputs(outputs);
+    const std::string clash = ReadFleet(report, inputs, jobs, outputs, csv != nullptr,
+                                        json != nullptr);
+    if (!clash.empty()) {
+        outputs.Abandon();
         return UsageError(app, clash);
     }
     if (html) report.PrintPage(*html);
     // A table on standard output keeps it to itself; the summary goes beside it.
+    std::ostream& standardOutput = outputs.StandardOutput();
     const bool tableOnStandardOutput = csv == &standardOutput || json == &standardOutput ||
                                        html == &standardOutput;
     report.PrintSummary(tableOnStandardOutput ? std::cerr : standardOutput);
-    // A report that could not be written whole is trouble, whatever the logs say, and replaces
-    // no output; one written whole takes each output's place.
-    int status = report.ExitStatus();
-    for (size_t i = 0; i < streams.size(); ++i) {
-        streams[i]->flush();
-        if (!buffers[i]->Failed()) continue;
-        std::cerr << "castorel-report: can't write " << TerminalText(ValidUtf8(*names[i])) << ": "
-                  << buffers[i]->Reason() << "\n";
-        status = kTrouble;
-    }
-    for (Output& output : outputs) {
-        std::string reason;
-        if (!output.file) continue;
-        if (status == kTrouble) {
-            output.file->Abandon();
-        } else if (!output.file->Finish(reason)) {
-            std::cerr << "castorel-report: can't write " << TerminalText(ValidUtf8(output.name))
-                      << ": " << reason << "\n";
-            status = kTrouble;
-        }
-    }
-    standardOutput.flush();
-    if (standardOutputBuffer.Failed()) {
-        std::cerr << "castorel-report: can't write standard output: "
-                  << standardOutputBuffer.Reason() << "\n";
-        status = kTrouble;
-    }
-    return status;
+    return outputs.Finish(report.ExitStatus());
 }
 
 int Main(int argc, char** argv) {
