@@ -29,7 +29,7 @@ constexpr int kUsageError = ReportOutputs::kTrouble;
 
 // Threads that open and read logs side by side. A local disk serves two cores' worth; a share
 // answers each open after a round trip, so more opens in flight hide the network's wait.
-// Eight does both: on this machine's disk it costs nothing beside two (README).
+// Eight does both: on this machine's disk it costs nothing beside two (bench/README.md).
 constexpr size_t kDefaultJobs = 8;
 
 // Logs handed to a thread at a time, and batches in flight for each thread, done or not yet
@@ -182,7 +182,7 @@ int Main(int argc, char** argv) {
         return Report(argc, argv);
     } catch (const std::exception& error) {
         std::cerr << "castorel-report: " << TerminalText(ValidUtf8(error.what())) << "\n";
-        return 1;
+        return ReportOutputs::kTrouble;
     }
 }
 
