@@ -433,11 +433,7 @@ class CopyWalk {
         HeldEntry held{};
         int error = kErrorFilenameExcedRange;
         if (source_.Descend(name, folder) && destination_.Descend(reserveName, folder)) {
-            error = side_ == WalkSide::BeforeCopy
-                        ? (found ? CheckDestination(facts, *found, *parentFolder, reserveName,
-                                                    nullptr, held)
-                                 : 0)
-                        : CheckArrived(facts, found);
+            error = CheckEntry(facts, found, reserveName, held);
             reserveFolder_ = held.handle != nullptr ? &held : nullptr;
             if (error == 0 && folder) error = WalkFolder();
         }
@@ -446,6 +442,15 @@ class CopyWalk {
         reserveFolder_ = parentFolder;
         ReleaseEntry(held);
         return error;
+    }
+
+    // Before the copy, what the entry meets in the reserve, if anything, with a folder held in
+    // `folder`; after it, what arrived.
+    int CheckEntry(const EntryFacts& facts, const EntryFacts* found, const char16_t* reserveName,
+                   HeldEntry& folder) const {
+        if (side_ == WalkSide::AfterCopy) return CheckArrived(facts, found);
+        if (!found) return 0;
+        return CheckDestination(facts, *found, *reserveFolder_, reserveName, nullptr, folder);
     }
 
     // A folder put in the place of one the tool judged or made redirected what the shell wrote.
