@@ -85,7 +85,6 @@ int UsageError(const CLI::App& app, const std::string& what) {
 std::string ReadFleet(FleetReport& report, const std::vector<fs::path>& paths, size_t jobs,
                       const ReportOutputs& outputs, bool csv, bool json) {
     FleetWalk walk(paths);
-    const bool anyFile = outputs.AnyFile();
     const Flight flight = FlightWithin(jobs);
     std::string clash;
     MapInOrder<Input, LogReading>(
@@ -93,7 +92,7 @@ std::string ReadFleet(FleetReport& report, const std::vector<fs::path>& paths, s
         [&walk](Input& input) { return walk.Next(input); },
         [csv, json](const Input& input) { return FleetReport::ReadInput(input, csv, json); },
         [&](LogReading& reading) {
-            if (anyFile) clash = outputs.OutputThatIs(reading.identity);
+            clash = outputs.OutputThatIs(reading.identity);
             if (!clash.empty()) return false;
             report.Add(reading);
             return true;

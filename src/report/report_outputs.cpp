@@ -1,6 +1,5 @@
 #include "report/report_outputs.h"
 
-#include <algorithm>
 #include <iostream>
 
 #include "report/fleet_walk.h"
@@ -37,11 +36,6 @@ std::ostream* ReportOutputs::Stream(const char* option) {
         }
     }
     return nullptr;
-}
-
-bool ReportOutputs::AnyFile() const {
-    return std::any_of(outputs_.begin(), outputs_.end(),
-                       [](const Output& output) { return output.file != nullptr; });
 }
 
 std::string ReportOutputs::OutputThatIs(const std::optional<FileIdentity>& identity) const {

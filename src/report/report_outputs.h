@@ -35,9 +35,6 @@ class ReportOutputs {
     /// reason.
     std::ostream& StandardOutput() { return standardOutput_; }
 
-    /// Whether any output is a file of its own, which a log may turn out to be.
-    bool AnyFile() const;
-
     /// Which output is the file of this identity, said as a usage error; empty when none.
     std::string OutputThatIs(const std::optional<FileIdentity>& identity) const;
 

@@ -77,15 +77,13 @@ bool EndsInDotOrSpace(const char16_t* name) {
     return length > 0 && (name[length - 1] == u'.' || name[length - 1] == u' ');
 }
 
-// A reserve file FU replaces: the very file at its name, with no second name of another file (a
-// system file hard-linked where a user can write, on Windows 7 and 8.1), and the administrators'
-// alone. It gets `mark`, which must be the time it then keeps.
+// A reserve file FU replaces, guarded; it gets `mark`, which must be the time it then keeps.
 int JudgeReplacedFile(const HeldEntry& folder, const char16_t* name, const char16_t* path,
                       uint64_t mark) {
-    const MarkAnswer answer = GuardAndMarkFile(folder, name, path, mark);
-    if (answer.error != 0) return answer.error;
-    if (answer.names > 1) return kErrorReparsePointEncountered;
-    return SameTimeWithinTolerance(answer.kept, mark) ? 0 : kErrorWriteFault;
+    uint64_t kept = 0;
+    const int error = GuardAndMarkFile(folder, name, path, mark, kept);
+    if (error != 0) return error;
+    return SameTimeWithinTolerance(kept, mark) ? 0 : kErrorWriteFault;
 }
 
 // One folder as listed once, ordered as the file system tells names apart: for looking names

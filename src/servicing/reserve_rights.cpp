@@ -129,27 +129,21 @@ int GuardFolderIn(const HeldEntry& parent, const char16_t* name, FolderIdentity*
     return error;
 }
 
-// A file of another name too (hard-linked) is left as it is: its names tell the caller.
-MarkAnswer GuardAndMarkFile(const HeldEntry& folder, const char16_t* name, const char16_t* path,
-                            uint64_t lastWrite) {
+// A file with a second name elsewhere (a system file hard-linked where a user can write, on
+// Windows 7 and 8.1) is left as it is, as is anything that is no file at `path`.
+int GuardAndMarkFile(const HeldEntry& folder, const char16_t* name, const char16_t* path,
+                     uint64_t lastWrite, uint64_t& kept) {
     HeldEntry file{};
-    MarkAnswer answer{HoldEntryIn(folder, name, true, file), 0, 0};
-    if (answer.error != 0) return answer;
-    if (file.kind == EntryKind::Folder) {
-        answer.error = kErrorReparsePointEncountered;
+    int error = HoldEntryIn(folder, name, true, file);
+    if (error != 0) return error;
+    if (file.kind != EntryKind::File || file.names > 1 || !IsHeldEntryAtPath(file, path)) {
+        error = kErrorReparsePointEncountered;
     } else {
-        answer.names = file.names;
-        if (answer.names == 1) {
-            answer.error = file.kind == EntryKind::Link || !IsHeldEntryAtPath(file, path)
-                               ? kErrorReparsePointEncountered
-                               : GuardAdministratorsOnly(file);
-        }
-        if (answer.names == 1 && answer.error == 0) {
-            answer.error = MarkHeldFile(file, lastWrite, answer.kept);
-        }
+        error = GuardAdministratorsOnly(file);
     }
+    if (error == 0) error = MarkHeldFile(file, lastWrite, kept);
     ReleaseEntry(file);
-    return answer;
+    return error;
 }
 
 int MakeAdministratorsFolder(const char16_t* path, FolderIdentity& made) {

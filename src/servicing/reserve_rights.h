@@ -61,19 +61,13 @@ int GuardFolder(const char16_t* path, FolderIdentity* identity);
 int GuardFolderIn(const HeldEntry& parent, const char16_t* name, FolderIdentity* identity,
                   HeldEntry& folder);
 
-/// What was found at a reserve file FU replaces, and done to it.
-struct MarkAnswer {
-    int error;       // 0; the system's number; kErrorReparsePointEncountered: a folder there
-    unsigned names;  // how many names it has: more than 1 when hard-linked elsewhere
-    uint64_t kept;   // the last-write time read back after the mark was set
-};
-
 /// Guards the reserve file `name` of the held folder, which FU replaces, held as HoldEntryIn
-/// holds it for its mark. When it has just one name: it must be no link and the entry at
-/// `path`, where the shell will write, itself (else kErrorReparsePointEncountered), it is
-/// guarded, and then gets `lastWrite` as its last-write time, read back.
-MarkAnswer GuardAndMarkFile(const HeldEntry& folder, const char16_t* name, const char16_t* path,
-                            uint64_t lastWrite);
+/// holds it for its mark. It must be a file with no second name (none hard-linked elsewhere),
+/// no link, and the entry at `path`, where the shell will write, itself: else
+/// kErrorReparsePointEncountered, and nothing changed. It is guarded, and then gets `lastWrite`
+/// as its last-write time, read back into `kept`. 0, or the error number.
+int GuardAndMarkFile(const HeldEntry& folder, const char16_t* name, const char16_t* path,
+                     uint64_t lastWrite, uint64_t& kept);
 
 /// Makes the folder with the administrators' rights, identifies it in `made`, and judges the
 /// rights it then has: a volume that did not keep them gives kErrorAccessDenied, on this run as
